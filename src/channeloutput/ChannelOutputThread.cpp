@@ -1,0 +1,134 @@
+#include "ChannelOutputThread.h"
+
+#include "ChannelOutputSetup.h"
+#include "common/Common.h"
+#include "common/Log.h"
+#include "common/Settings.h"
+#include "overlays/PixelOverlayManager.h"
+#include "player/ChannelTester.h"
+#include "player/Sequence.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+std::mutex threadLock; // guards outputThread, forceFrame and the wake-up
+std::condition_variable wakeUp;
+std::thread outputThread;
+std::atomic<bool> threadRunning{false};
+std::atomic<bool> stopRequested{false};
+bool forceFrame = false;
+std::atomic<unsigned long> framesSent{0};
+std::atomic<int> framePeriodMS{25};
+
+bool somethingToShow() {
+    if (sequence && (sequence->hasBridgeData() || sequence->IsSequenceRunning())) {
+        return true;
+    }
+    return PixelOverlayManager::INSTANCE.hasActiveOverlays() || ChannelTester::INSTANCE.Testing() ||
+           getSettingInt("alwaysTransmit", 0) != 0;
+}
+
+void sendOneFrame() {
+    if (!sequence) {
+        return;
+    }
+    sequence->ExpireBridgeData(GetTimeMS());
+    std::lock_guard<std::mutex> lk(sequence->DataLock());
+    PrepareChannelData(reinterpret_cast<char*>(sequence->Data()));
+    SendChannelData(reinterpret_cast<const char*>(sequence->Data()));
+    framesSent++;
+}
+
+// Waits until the next frame is due or a frame is forced; false when asked to stop.
+bool waitForNextFrame(std::chrono::steady_clock::time_point due) {
+    std::unique_lock<std::mutex> lk(threadLock);
+    wakeUp.wait_until(lk, due, [] { return forceFrame || stopRequested.load(); });
+    forceFrame = false;
+    return !stopRequested;
+}
+
+void outputThreadMain() {
+    SetThreadName("KIV-ChanOut");
+    LogDebug(LG_CHANNELOUT, "Channel output thread started, frame period %d ms\n", framePeriodMS.load());
+    StartingOutput();
+    auto period = std::chrono::milliseconds(framePeriodMS.load());
+    auto nextFrame = std::chrono::steady_clock::now();
+    long long lastBusy = GetTimeMS();
+    while (!stopRequested) {
+        sendOneFrame();
+        if (somethingToShow()) {
+            lastBusy = GetTimeMS();
+        } else if (GetTimeMS() - lastBusy >= IDLE_STOP_MS) {
+            LogDebug(LG_CHANNELOUT, "Nothing to show, stopping the channel output thread\n");
+            break;
+        }
+        nextFrame += period;
+        auto now = std::chrono::steady_clock::now();
+        if (nextFrame < now) {
+            nextFrame = now; // late: no burst of catch-up frames
+        }
+        if (!waitForNextFrame(nextFrame)) {
+            break;
+        }
+    }
+    StoppingOutput();
+    threadRunning = false;
+    LogDebug(LG_CHANNELOUT, "Channel output thread stopped\n");
+}
+} // namespace
+
+int StartChannelOutputThread() {
+    std::lock_guard<std::mutex> lk(threadLock);
+    if (threadRunning) {
+        return 1;
+    }
+    if (outputThread.joinable()) {
+        outputThread.join(); // a thread that stopped by itself
+    }
+    int fps = std::clamp(getSettingInt("ChannelOutputFrameRate", 40), 1, 240);
+    framePeriodMS = 1000 / fps;
+    stopRequested = false;
+    forceFrame = false;
+    threadRunning = true;
+    outputThread = std::thread(outputThreadMain);
+    return 1;
+}
+
+int StopChannelOutputThread() {
+    std::thread stopping;
+    {
+        std::lock_guard<std::mutex> lk(threadLock);
+        stopRequested = true;
+        stopping = std::move(outputThread);
+    }
+    wakeUp.notify_all();
+    if (stopping.joinable()) {
+        stopping.join();
+    }
+    return 1;
+}
+
+bool ChannelOutputThreadIsRunning() {
+    return threadRunning;
+}
+
+void ForceChannelOutputNow() {
+    {
+        std::lock_guard<std::mutex> lk(threadLock);
+        forceFrame = true;
+    }
+    wakeUp.notify_all();
+}
+
+unsigned long ChannelOutputFramesSent() {
+    return framesSent;
+}
+
+int ChannelOutputFramePeriodMS() {
+    return framePeriodMS;
+}

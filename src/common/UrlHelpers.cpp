@@ -1,0 +1,68 @@
+// Blocking HTTP client calls on libcurl easy handles.
+
+#include "common/UrlHelpers.h"
+
+#include "common/Log.h"
+
+#include <curl/curl.h>
+
+namespace {
+
+constexpr long TRANSFER_TIMEOUT_SECONDS = 10;
+
+size_t appendBody(char* data, size_t size, size_t count, void* userdata) {
+    static_cast<std::string*>(userdata)->append(data, size * count);
+    return size * count;
+}
+
+// A fresh handle per call keeps the helpers usable from any thread without shared state.
+// method is nullptr for GET, otherwise the request method whose body is data.
+bool transfer(const std::string& url, const char* method, const std::string* data, std::string& response) {
+    response.clear();
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        LogErr(LG_GENERAL, "Could not create a curl handle for %s\n", url.c_str());
+        return false;
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, TRANSFER_TIMEOUT_SECONDS);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    if (data) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, data->c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, (long)data->size());
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+    }
+    CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+    if (rc != CURLE_OK) {
+        LogWarn(LG_GENERAL, "Request to %s failed: %s\n", url.c_str(), curl_easy_strerror(rc));
+        return false;
+    }
+    if (status >= 400) {
+        LogDebug(LG_GENERAL, "Request to %s answered with status %ld\n", url.c_str(), status);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool urlGet(const std::string& url, std::string& response) {
+    return transfer(url, nullptr, nullptr, response);
+}
+
+bool urlPost(const std::string& url, const std::string& data, std::string& response) {
+    return transfer(url, "POST", &data, response);
+}
+
+bool urlPut(const std::string& url, const std::string& data, std::string& response) {
+    return transfer(url, "PUT", &data, response);
+}
+
+std::string LocalWebURL(const std::string& path) {
+    return "http://127.0.0.1" + path;
+}

@@ -1,0 +1,5 @@
+#include "kivd.h"
+
+int main(int argc, char** argv) {
+    return KIVDMain(argc, argv);
+}

@@ -1,0 +1,9 @@
+#include "Effects.h"
+
+#include "common/Log.h"
+
+void InitEffects() { LogDebug(LG_EFFECT, "Effect sequences are not played by this daemon\n"); }
+
+void CloseEffects() {}
+
+Json::Value GetRunningEffects() { return Json::Value(Json::arrayValue); }

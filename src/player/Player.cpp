@@ -1,0 +1,22 @@
+#include "Player.h"
+
+#include "common/Common.h"
+#include "common/Log.h"
+#include "common/Settings.h"
+
+Player Player::INSTANCE;
+
+// A playlist to resume (after a restart) cannot be played here; say so instead of dropping it silently.
+void Player::Init() {
+    std::string resume = getSetting("resumePlaylist");
+    if (!resume.empty())
+        LogInfo(LG_PLAYLIST, "Not resuming playlist '%s': playlists are not played by this daemon\n", resume.c_str());
+    LogDebug(LG_PLAYLIST, "Player initialised (idle)\n");
+}
+
+std::shared_ptr<httpserver::http_response> Player::render_GET(const httpserver::http_request&) {
+    Json::Value result;
+    result["status"] = GetStatus();
+    result["status_name"] = "idle";
+    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200, "application/json");
+}

@@ -1,0 +1,342 @@
+#include "common/httpserver/LoopbackHttp.h"
+#include "common/httpserver/httpserver.h"
+
+#include "common/Common.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <stdexcept>
+#include <thread>
+
+using namespace httpserver;
+using loopback::Get;
+using loopback::Post;
+using loopback::Send;
+
+namespace {
+
+// Answers with what it was asked, as JSON, so a test sees the request the server built.
+class EchoResource : public http_resource {
+public:
+    explicit EchoResource(const std::string& n) : name(n) {}
+    std::shared_ptr<http_response> render_GET(const http_request& req) override { return echo(req); }
+    std::shared_ptr<http_response> render_POST(const http_request& req) override { return echo(req); }
+    std::shared_ptr<http_response> render_PUT(const http_request& req) override { return echo(req); }
+
+    std::atomic<int> calls{0};
+
+private:
+    std::shared_ptr<http_response> echo(const http_request& req) {
+        calls++;
+        Json::Value v;
+        v["resource"] = name;
+        v["method"] = req.get_method();
+        v["path"] = req.get_path();
+        v["query"] = req.get_querystring();
+        v["content"] = req.get_content();
+        v["header"] = req.get_header("X-Test-Header");
+        for (const auto& [key, value] : req.get_args())
+            v["args"][key] = value;
+        auto response = std::make_shared<string_response>(SaveJsonToString(v, ""), 200, "application/json");
+        response->with_header("X-Served-By", name);
+        return response;
+    }
+    std::string name;
+};
+
+class ThrowingResource : public http_resource {
+public:
+    std::shared_ptr<http_response> render_GET(const http_request&) override {
+        throw std::runtime_error("sensor table is corrupt");
+    }
+};
+
+// Holds every request until `expected` of them are inside render at once (or a time-out passes),
+// which only happens when the server renders them on separate threads.
+class GatheringResource : public http_resource {
+public:
+    explicit GatheringResource(int n) : expected(n) {}
+    std::shared_ptr<http_response> render_GET(const http_request& req) override {
+        std::unique_lock<std::mutex> guard(lock);
+        inside++;
+        arrived.notify_all();
+        bool together =
+            arrived.wait_for(guard, std::chrono::seconds(2), [this] { return inside >= expected; });
+        return std::make_shared<string_response>(together ? "together " + req.get_arg("n") : "alone");
+    }
+
+private:
+    int expected;
+    int inside = 0;
+    std::mutex lock;
+    std::condition_variable arrived;
+};
+
+Json::Value parse(const std::string& body) {
+    Json::Value v;
+    EXPECT_TRUE(LoadJsonFromString(body, v)) << body;
+    return v;
+}
+
+create_webserver loopbackSettings(int threads = 4) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(loopback::PORT);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return create_webserver(loopback::PORT)
+        .bind_address(reinterpret_cast<sockaddr*>(&addr))
+        .start_method(http::http_utils::INTERNAL_SELECT)
+        .max_threads(threads);
+}
+
+class WebServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        loopback::EnterPrivateNetwork();
+        curl_global_init(CURL_GLOBAL_ALL);
+    }
+
+    void SetUp() override {
+        server = std::make_unique<webserver>(loopbackSettings());
+        server->register_resource("/kivd/ports", &ports, true);
+        server->register_resource("/kivd", &kivd, true);
+        server->register_resource("/exact", &exact, false);
+        ASSERT_TRUE(server->start());
+    }
+
+    EchoResource ports{"ports"};
+    EchoResource kivd{"kivd"};
+    EchoResource exact{"exact"};
+    std::unique_ptr<webserver> server;
+};
+
+std::string servedBy(const std::string& target) {
+    return parse(Get(target).body)["resource"].asString();
+}
+
+} // namespace
+
+TEST_F(WebServer, RoutesEveryPathBelowAFamilyToIt) {
+    EXPECT_EQ(servedBy("/kivd"), "kivd");
+    EXPECT_EQ(servedBy("/kivd/"), "kivd");
+    EXPECT_EQ(servedBy("/kivd/status/deep/below"), "kivd");
+}
+
+TEST_F(WebServer, PrefersTheLongestFamilyPrefix) {
+    EXPECT_EQ(servedBy("/kivd/ports"), "ports");
+    EXPECT_EQ(servedBy("/kivd/ports/3/on"), "ports");
+    EXPECT_EQ(servedBy("/kivd/portsX"), "kivd");
+}
+
+TEST_F(WebServer, MatchesANonFamilyRegistrationOnlyExactly) {
+    EXPECT_EQ(servedBy("/exact"), "exact");
+    EXPECT_EQ(Get("/exact/below").status, 404);
+}
+
+TEST_F(WebServer, AnswersNotFoundForPathsNobodyClaims) {
+    loopback::Reply reply = Get("/kivdx");
+    EXPECT_EQ(reply.status, 404);
+    EXPECT_EQ(reply.body, "Not Found");
+    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    EXPECT_EQ(Get("/").status, 404);
+}
+
+TEST_F(WebServer, ForgetsAnUnregisteredPrefixAndRefusesATakenOne) {
+    EXPECT_FALSE(server->register_resource("/kivd", &exact, true));
+    server->unregister_resource("/kivd/ports");
+    EXPECT_EQ(servedBy("/kivd/ports/1"), "kivd");
+    server->unregister_resource("/kivd");
+    EXPECT_EQ(Get("/kivd/ports/1").status, 404);
+}
+
+TEST_F(WebServer, AnswersMethodNotAllowedForMethodsTheResourceDoesNotRender) {
+    loopback::Reply reply = Send({"DELETE", "/kivd/x", "", {}, false});
+    EXPECT_EQ(reply.status, 405);
+    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    EXPECT_EQ(Send({"PATCH", "/kivd/x", "", {}, false}).status, 405);
+}
+
+TEST_F(WebServer, RendersHeadAsGetWithoutABody) {
+    loopback::Reply reply = Send({"HEAD", "/kivd/x", "", {}, false});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "");
+    EXPECT_EQ(reply.header("x-served-by"), "kivd");
+}
+
+TEST_F(WebServer, PassesTheQueryStringAsReceivedAndItsDecodedArguments) {
+    Json::Value v = parse(Get("/kivd/volume?set=70&name=a%20b%2Bc&simple").body);
+    EXPECT_EQ(v["path"].asString(), "/kivd/volume");
+    EXPECT_EQ(v["query"].asString(), "set=70&name=a%20b%2Bc&simple");
+    EXPECT_EQ(v["args"]["set"].asString(), "70");
+    EXPECT_EQ(v["args"]["name"].asString(), "a b+c");
+    EXPECT_TRUE(v["args"].isMember("simple"));
+    EXPECT_EQ(parse(Get("/kivd/volume").body)["query"].asString(), "");
+}
+
+TEST_F(WebServer, GivesThePathPercentDecoded) {
+    EXPECT_EQ(parse(Get("/kivd/models/Matrix%20One").body)["path"].asString(), "/kivd/models/Matrix One");
+}
+
+TEST_F(WebServer, PassesHeadersByCaseInsensitiveName) {
+    Json::Value v = parse(Send({"GET", "/kivd", "", {"X-TEST-HEADER: shouted"}, false}).body);
+    EXPECT_EQ(v["header"].asString(), "shouted");
+}
+
+TEST_F(WebServer, DeliversPostAndPutBodiesWhole) {
+    Json::Value posted = parse(Post("/kivd/outputs", "{\"enabled\":1}").body);
+    EXPECT_EQ(posted["method"].asString(), "POST");
+    EXPECT_EQ(posted["content"].asString(), "{\"enabled\":1}");
+
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = static_cast<char>('a' + i % 26);
+    Json::Value put = parse(Send({"PUT", "/kivd/playlists/p/settings", big, {}, false}).body);
+    EXPECT_EQ(put["method"].asString(), "PUT");
+    EXPECT_EQ(put["content"].asString(), big);
+    EXPECT_EQ(parse(Send({"POST", "/kivd", big, {}, true}).body)["content"].asString(), big);
+}
+
+TEST_F(WebServer, AcceptsABodyOfExactlyTheLimit) {
+    std::string body(webserver::MAX_BODY_BYTES, 'x');
+    loopback::Reply reply = Post("/kivd", body);
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(parse(reply.body)["content"].asString().size(), webserver::MAX_BODY_BYTES);
+}
+
+TEST_F(WebServer, RefusesADeclaredBodyPastTheLimitWithoutRendering) {
+    loopback::Reply reply = Post("/kivd", std::string(webserver::MAX_BODY_BYTES + 1, 'x'));
+    EXPECT_EQ(reply.status, 413);
+    EXPECT_EQ(reply.body, "Request body too large");
+    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    EXPECT_EQ(kivd.calls, 0);
+}
+
+TEST_F(WebServer, RefusesAChunkedBodyThatGrowsPastTheLimit) {
+    loopback::Reply reply =
+        Send({"POST", "/kivd", std::string(webserver::MAX_BODY_BYTES + 100, 'x'), {}, true});
+    EXPECT_EQ(reply.status, 413);
+    EXPECT_EQ(kivd.calls, 0);
+    EXPECT_EQ(Get("/kivd").status, 200);
+}
+
+TEST_F(WebServer, AnswersAResourceThatThrowsWithTheErrorText) {
+    ThrowingResource broken;
+    server->register_resource("/broken", &broken, true);
+    loopback::Reply reply = Get("/broken/x");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.body, "sensor table is corrupt");
+    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    server->unregister_resource("/broken");
+}
+
+TEST_F(WebServer, SendsTheResponseContentTypeAndHeaders) {
+    loopback::Reply reply = Get("/kivd/ports");
+    EXPECT_EQ(reply.header("content-type"), "application/json");
+    EXPECT_EQ(reply.header("x-served-by"), "ports");
+}
+
+TEST_F(WebServer, RendersRequestsFromSeveralClientsAtOnce) {
+    GatheringResource gathering(4);
+    server->register_resource("/gather", &gathering, false);
+    std::vector<std::string> answers(4);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 4; i++)
+        clients.emplace_back([&answers, i] { answers[i] = Get("/gather?n=" + std::to_string(i)).body; });
+    for (auto& t : clients)
+        t.join();
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(answers[i], "together " + std::to_string(i));
+    server->unregister_resource("/gather");
+}
+
+TEST_F(WebServer, KeepsManyConcurrentRequestsApart) {
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 6; t++) {
+        clients.emplace_back([&mismatches, t] {
+            for (int i = 0; i < 15; i++) {
+                std::string id = std::to_string(t) + "-" + std::to_string(i);
+                Json::Value v = parse(Post("/kivd/" + id + "?id=" + id, id).body);
+                if (v["path"].asString() != "/kivd/" + id || v["args"]["id"].asString() != id ||
+                    v["content"].asString() != id)
+                    mismatches++;
+            }
+        });
+    }
+    for (auto& c : clients)
+        c.join();
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(kivd.calls, 90);
+}
+
+TEST_F(WebServer, StopsIdempotentlyAndStopsAnswering) {
+    server->stop();
+    EXPECT_FALSE(server->is_running());
+    server->stop();
+    EXPECT_EQ(Get("/kivd").status, 0);
+}
+
+TEST_F(WebServer, TakesNoNewConnectionAfterSweetKill) {
+    server->sweet_kill();
+    EXPECT_EQ(Get("/kivd").status, 0);
+    server->stop();
+}
+
+TEST_F(WebServer, FailsToStartOnAPortAlreadyTaken) {
+    webserver second(loopbackSettings());
+    EXPECT_FALSE(second.start());
+    EXPECT_FALSE(second.is_running());
+}
+
+TEST_F(WebServer, BlockingStartReturnsOnceStopped) {
+    server->stop();
+    webserver blocking(loopbackSettings(1));
+    blocking.register_resource("/kivd", &kivd, true);
+    std::atomic<bool> returned{false};
+    std::thread runner([&] {
+        EXPECT_TRUE(blocking.start(true));
+        returned = true;
+    });
+    loopback::Reply reply;
+    for (int i = 0; i < 200 && reply.status != 200; i++) {
+        reply = Get("/kivd");
+        if (reply.status != 200)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_FALSE(returned);
+    blocking.stop();
+    runner.join();
+    EXPECT_TRUE(returned);
+}
+
+TEST(WebServerSettings, BindAddressKeepsAnIPv4AddressAndRefusesOthers) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(8080);
+    inet_pton(AF_INET, "192.0.2.7", &addr.sin_addr);
+    create_webserver settings(80);
+    settings.bind_address(reinterpret_cast<sockaddr*>(&addr));
+    EXPECT_TRUE(settings._has_bind_address);
+    EXPECT_EQ(settings._bind_address.sin_addr.s_addr, addr.sin_addr.s_addr);
+    EXPECT_EQ(ntohs(settings._bind_address.sin_port), 8080);
+
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    settings.bind_address(reinterpret_cast<sockaddr*>(&v6));
+    EXPECT_FALSE(settings._has_bind_address);
+}
+
+TEST(HttpRequest, SplitsThePathIntoPiecesDroppingEmptyOnes) {
+    http_request req;
+    req.path = "/kivd//ports/3/";
+    EXPECT_EQ(req.get_path_pieces(), (std::vector<std::string>{"kivd", "ports", "3"}));
+    req.path = "/";
+    EXPECT_TRUE(req.get_path_pieces().empty());
+}

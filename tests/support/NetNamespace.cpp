@@ -1,0 +1,26 @@
+#include "NetNamespace.h"
+
+#include <sched.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+bool RunCommand(const std::string& command) {
+    int status = system(command.c_str());
+    return status == 0;
+}
+
+bool EnterPrivateNetworkNamespace() {
+    static bool entered = false;
+    if (entered) {
+        return true;
+    }
+    if (unshare(CLONE_NEWNET) != 0) {
+        fprintf(stderr, "unshare(CLONE_NEWNET) failed: %s\n", strerror(errno));
+        return false;
+    }
+    entered = RunCommand("ip link set lo up");
+    return entered;
+}

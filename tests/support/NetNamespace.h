@@ -1,0 +1,10 @@
+#pragma once
+// Puts the calling test process into a private network namespace with loopback up, so its
+// daemons and sockets use ports 32322, 5568, 6454 and 4048 without meeting anyone else's.
+// Call before any thread is started. Returns false (with the reason on stderr) when it cannot.
+
+#include <string>
+
+bool EnterPrivateNetworkNamespace();
+// Runs a shell command (for "ip link add ..." and similar); true when it exited 0.
+bool RunCommand(const std::string& command);

@@ -9,3 +9,15 @@ void Bridge_Initialize(std::map<int, std::function<bool(int)>>&) {
 void Bridge_Shutdown() {
     LogDebug(LG_E131BRIDGE, "Bridge_Shutdown()\n");
 }
+
+bool HasBridgeData() {
+    return false;
+}
+
+Json::Value GetE131UniverseBytesReceived() {
+    Json::Value result;
+    result["universes"] = Json::Value(Json::arrayValue);
+    return result;
+}
+
+void ResetBytesReceived() {}

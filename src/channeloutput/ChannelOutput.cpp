@@ -1,5 +1,6 @@
 #include "ChannelOutput.h"
 
+#include "common/JsonValues.h"
 #include "common/Log.h"
 
 #include <cxxabi.h>
@@ -27,8 +28,8 @@ std::string ChannelOutput::GetOutputType() const {
 
 int ChannelOutput::Init(Json::Value config) {
     LogDebug(LG_CHANNELOUT, "ChannelOutput::Init() %s\n", GetOutputType().c_str());
-    if (config.isObject() && config.isMember("type")) {
-        LogDebug(LG_CHANNELOUT, "Type: %s\n", config["type"].asString().c_str());
+    if (config.isObject()) {
+        LogDebug(LG_CHANNELOUT, "Type: %s\n", JsonString(config["type"]).c_str());
     }
     return 1;
 }
@@ -73,7 +74,7 @@ void ChannelOutput::ConvertToCSV(Json::Value config, char* buffer, size_t buffer
             text += ";";
         }
         const Json::Value& v = config[name];
-        text += name + "=" + (v.isObject() || v.isArray() ? std::string("...") : v.asString());
+        text += name + "=" + JsonString(v, "...");
     }
     std::strncpy(buffer, text.c_str(), bufferSize - 1);
     buffer[bufferSize - 1] = 0;

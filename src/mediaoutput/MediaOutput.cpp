@@ -18,7 +18,9 @@ void InitMediaOutput() {
     LogDebug(LG_MEDIAOUT, "Media output initialised, volume %d\n", getVolume());
 }
 
-void CleanupMediaOutput() { mediaOutputStatus->status = 0; }
+void CleanupMediaOutput() {
+    mediaOutputStatus->status = 0;
+}
 
 void setVolume(int volume) {
     volume = std::clamp(volume, 0, 100);
@@ -26,4 +28,6 @@ void setVolume(int volume) {
     LogDebug(LG_MEDIAOUT, "Volume set to %d\n", volume);
 }
 
-int getVolume() { return std::clamp(getSettingInt("volume", DEFAULT_VOLUME), 0, 100); }
+int getVolume() {
+    return std::clamp(getSettingInt("volume", DEFAULT_VOLUME), 0, 100);
+}

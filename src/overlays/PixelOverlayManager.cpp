@@ -5,11 +5,14 @@
 
 PixelOverlayManager PixelOverlayManager::INSTANCE;
 
-void PixelOverlayManager::Initialize() { LogDebug(LG_CHANNELOUT, "Overlay manager: no models defined\n"); }
+void PixelOverlayManager::Initialize() {
+    LogDebug(LG_CHANNELOUT, "Overlay manager: no models defined\n");
+}
 
 std::shared_ptr<httpserver::http_response> PixelOverlayManager::render_GET(const httpserver::http_request&) {
     Json::Value result;
     result["status"] = "OK";
     result["models"] = Json::Value(Json::arrayValue);
-    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200, "application/json");
+    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200,
+                                                         "application/json");
 }

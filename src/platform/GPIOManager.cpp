@@ -15,5 +15,6 @@ std::shared_ptr<httpserver::http_response> GPIOManager::render_GET(const httpser
     Json::Value result;
     result["status"] = "OK";
     result["inputs"] = Json::Value(Json::arrayValue);
-    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200, "application/json");
+    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200,
+                                                         "application/json");
 }

@@ -11,7 +11,9 @@ PinCapabilitiesProvider::~PinCapabilitiesProvider() {
         currentProvider = nullptr;
 }
 
-void PiGPIOPinProvider::Init() { LogDebug(LG_GPIO, "GPIO pins: no pin descriptions loaded yet\n"); }
+void PiGPIOPinProvider::Init() {
+    LogDebug(LG_GPIO, "GPIO pins: no pin descriptions loaded yet\n");
+}
 
 void PinCapabilities::InitGPIO(const std::string& process, PinCapabilitiesProvider* provider) {
     currentProvider = provider;
@@ -20,4 +22,6 @@ void PinCapabilities::InitGPIO(const std::string& process, PinCapabilitiesProvid
         provider->Init();
 }
 
-PinCapabilitiesProvider* PinCapabilities::GetProvider() { return currentProvider; }
+PinCapabilitiesProvider* PinCapabilities::GetProvider() {
+    return currentProvider;
+}

@@ -1,7 +1,7 @@
 #include "CommandSocket.h"
 
-#include "common/Common.h"
 #include "common/CommandManager.h"
+#include "common/Common.h"
 #include "common/Log.h"
 
 #include <sys/socket.h>
@@ -14,8 +14,8 @@
 
 namespace {
 
-int commandSocket = -1;  // the bound socket, -1 when closed
-std::string socketPath;  // where it is bound, to unlink at close
+int commandSocket = -1; // the bound socket, -1 when closed
+std::string socketPath; // where it is bound, to unlink at close
 
 void runDatagram(const std::string& text, const sockaddr_un& from, socklen_t fromLen) {
     std::vector<std::string> parts = split(text, ',');
@@ -29,8 +29,8 @@ void runDatagram(const std::string& text, const sockaddr_un& from, socklen_t fro
     std::unique_ptr<Command::Result> result = CommandManager::INSTANCE.run(name, parts);
     std::string reply = result ? result->get() : "";
     if (fromLen > sizeof(sa_family_t))
-        sendto(commandSocket, reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&from),
-               fromLen);
+        sendto(commandSocket, reply.data(), reply.size(), MSG_DONTWAIT,
+               reinterpret_cast<const sockaddr*>(&from), fromLen);
 }
 
 } // namespace
@@ -47,7 +47,8 @@ int Command_Initialize() {
     unlink(socketPath.c_str());
     commandSocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (commandSocket < 0 || bind(commandSocket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        LogErr(LG_COMMAND, "Could not create the command socket %s: %s\n", socketPath.c_str(), strerror(errno));
+        LogErr(LG_COMMAND, "Could not create the command socket %s: %s\n", socketPath.c_str(),
+               strerror(errno));
         CloseCommand();
         return -1;
     }
@@ -60,9 +61,8 @@ void CommandProc() {
     sockaddr_un from{};
     socklen_t fromLen = sizeof(from);
     ssize_t len;
-    while (commandSocket >= 0 &&
-           (len = recvfrom(commandSocket, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &fromLen)) >=
-               0) {
+    while (commandSocket >= 0 && (len = recvfrom(commandSocket, buffer, sizeof(buffer), 0,
+                                                 reinterpret_cast<sockaddr*>(&from), &fromLen)) >= 0) {
         std::string text(buffer, len);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();

@@ -23,7 +23,7 @@ public:
     void doProcessCurls();
 
 private:
-    std::mutex lock;                    // guards both members
-    CURLM* multi = nullptr;             // created on the first transfer
+    std::mutex lock;        // guards both members
+    CURLM* multi = nullptr; // created on the first transfer
     std::map<CURL*, Callback> transfers;
 };

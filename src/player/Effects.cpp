@@ -2,8 +2,12 @@
 
 #include "common/Log.h"
 
-void InitEffects() { LogDebug(LG_EFFECT, "Effect sequences are not played by this daemon\n"); }
+void InitEffects() {
+    LogDebug(LG_EFFECT, "Effect sequences are not played by this daemon\n");
+}
 
 void CloseEffects() {}
 
-Json::Value GetRunningEffects() { return Json::Value(Json::arrayValue); }
+Json::Value GetRunningEffects() {
+    return Json::Value(Json::arrayValue);
+}

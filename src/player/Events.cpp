@@ -7,8 +7,8 @@
 namespace {
 
 struct EventBus {
-    std::mutex lock;                             // guards both members
-    std::vector<EventHandler*> handlers;         // not owned
+    std::mutex lock;                                   // guards both members
+    std::vector<EventHandler*> handlers;               // not owned
     std::map<std::string, Events::Callback> callbacks; // filter -> callback
 };
 

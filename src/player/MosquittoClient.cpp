@@ -7,8 +7,6 @@
 
 #include <vector>
 
-MosquittoClient* mqtt = nullptr;
-
 namespace {
 
 constexpr int DEFAULT_PORT = 1883;
@@ -37,7 +35,8 @@ MosquittoClient::~MosquittoClient() {
     LogDebug(LG_CONTROL, "MQTT client for %s:%d closed\n", host.c_str(), port);
 }
 
-bool MosquittoClient::Init(const std::string& username, const std::string& password, const std::string& caFile) {
+bool MosquittoClient::Init(const std::string& username, const std::string& password,
+                           const std::string& caFile) {
     static std::once_flag libraryInit;
     std::call_once(libraryInit, [] { mosquitto_lib_init(); });
 
@@ -67,7 +66,8 @@ bool MosquittoClient::Init(const std::string& username, const std::string& passw
         return false;
     }
     loopStarted = true;
-    LogInfo(LG_CONTROL, "MQTT client connecting to %s:%d with prefix '%s'\n", host.c_str(), port, prefix.c_str());
+    LogInfo(LG_CONTROL, "MQTT client connecting to %s:%d with prefix '%s'\n", host.c_str(), port,
+            prefix.c_str());
     return true;
 }
 
@@ -121,7 +121,8 @@ void MosquittoClient::onDisconnect(mosquitto*, void* self, int rc) {
     auto* client = static_cast<MosquittoClient*>(self);
     client->connected = false;
     if (rc != 0)
-        LogWarn(LG_CONTROL, "MQTT connection to %s:%d lost, reconnecting\n", client->host.c_str(), client->port);
+        LogWarn(LG_CONTROL, "MQTT connection to %s:%d lost, reconnecting\n", client->host.c_str(),
+                client->port);
 }
 
 void MosquittoClient::onMessage(mosquitto*, void* self, const mosquitto_message* msg) {

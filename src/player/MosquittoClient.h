@@ -65,10 +65,10 @@ private:
     std::atomic<bool> connected{false};
     std::atomic<bool> isReady{false}; // Ready() was called: republish after a reconnect
 
-    std::mutex lock;                              // guards topics and cache
-    std::set<std::string> topics;                 // relative filters to subscribe
-    std::map<std::string, std::string> cache;     // full topic -> last payload
+    std::mutex lock;                          // guards topics and cache
+    std::set<std::string> topics;             // relative filters to subscribe
+    std::map<std::string, std::string> cache; // full topic -> last payload
 };
 
-// The daemon's client, null when MQTT is not configured.
+// The daemon's client, null when MQTT is not configured; defined and owned by main (kivd.cpp).
 extern MosquittoClient* mqtt;

@@ -33,7 +33,8 @@ std::string hostName() {
 
 Json::Value localSystem(const ifaddrs* ifa, const std::string& host, const std::string& mode) {
     char address[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr, address, sizeof(address));
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr, address,
+              sizeof(address));
     Json::Value system;
     system["address"] = address;
     system["interface"] = ifa->ifa_name;
@@ -57,13 +58,17 @@ bool MultiSync::Init() {
     return true;
 }
 
-void MultiSync::ShutdownSync() { LogDebug(LG_SYNC, "MultiSync shut down\n"); }
+void MultiSync::ShutdownSync() {
+    LogDebug(LG_SYNC, "MultiSync shut down\n");
+}
 
 void MultiSync::ProcessControlPacket(bool pingOnly) {
     LogExcess(LG_SYNC, "No control socket, nothing to process (ping only %d)\n", pingOnly);
 }
 
-void MultiSync::Discover() { LogDebug(LG_SYNC, "MultiSync discovery skipped: no sync peers in this build\n"); }
+void MultiSync::Discover() {
+    LogDebug(LG_SYNC, "MultiSync discovery skipped: no sync peers in this build\n");
+}
 
 void MultiSync::PeriodicPing() {}
 

@@ -4,6 +4,8 @@
 
 PingManager PingManager::INSTANCE;
 
-void PingManager::Initialize() { LogDebug(LG_GENERAL, "Ping manager: no hosts are checked by this daemon\n"); }
+void PingManager::Initialize() {
+    LogDebug(LG_GENERAL, "Ping manager: no hosts are checked by this daemon\n");
+}
 
 void PingManager::Cleanup() {}

@@ -10,7 +10,8 @@ Player Player::INSTANCE;
 void Player::Init() {
     std::string resume = getSetting("resumePlaylist");
     if (!resume.empty())
-        LogInfo(LG_PLAYLIST, "Not resuming playlist '%s': playlists are not played by this daemon\n", resume.c_str());
+        LogInfo(LG_PLAYLIST, "Not resuming playlist '%s': playlists are not played by this daemon\n",
+                resume.c_str());
     LogDebug(LG_PLAYLIST, "Player initialised (idle)\n");
 }
 
@@ -18,5 +19,6 @@ std::shared_ptr<httpserver::http_response> Player::render_GET(const httpserver::
     Json::Value result;
     result["status"] = GetStatus();
     result["status_name"] = "idle";
-    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200, "application/json");
+    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200,
+                                                         "application/json");
 }

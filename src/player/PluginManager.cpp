@@ -31,7 +31,9 @@ std::string dlErrorText() {
 
 } // namespace
 
-void PluginManager::init() { LogDebug(LG_PLUGIN, "Plugins are loaded from %s\n", directory().c_str()); }
+void PluginManager::init() {
+    LogDebug(LG_PLUGIN, "Plugins are loaded from %s\n", directory().c_str());
+}
 
 void PluginManager::loadUserPlugins() {
     LogDebug(LG_PLUGIN, "User plugins are not supported by this daemon; none loaded\n");
@@ -96,7 +98,8 @@ KIVPlugins::Plugin* PluginManager::load(const std::string& name, const std::stri
     return plugin;
 }
 
-KIVPlugins::Plugin* PluginManager::createFrom(void* handle, const std::string& name, const std::string& path) {
+KIVPlugins::Plugin* PluginManager::createFrom(void* handle, const std::string& name,
+                                              const std::string& path) {
     dlerror();
     auto create = reinterpret_cast<KIVCreatePluginFunction>(dlsym(handle, "createPlugin"));
     if (!create) {
@@ -145,5 +148,6 @@ std::shared_ptr<httpserver::http_response> PluginManager::render_GET(const https
             result["plugins"].append(p);
         }
     }
-    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200, "application/json");
+    return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200,
+                                                         "application/json");
 }

@@ -54,7 +54,7 @@ private:
     std::string directory();
 
     std::mutex lock;
-    std::string pluginDirectory;                      // empty: the executable's folder
-    std::vector<Loaded> loaded;                       // in load order
-    std::map<std::string, Clock::time_point> failed;  // library -> time of its last failed load
+    std::string pluginDirectory;                     // empty: the executable's folder
+    std::vector<Loaded> loaded;                      // in load order
+    std::map<std::string, Clock::time_point> failed; // library -> time of its last failed load
 };

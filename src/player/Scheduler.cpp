@@ -4,18 +4,23 @@
 
 Scheduler* scheduler = nullptr;
 
-Scheduler::Scheduler() { LogDebug(LG_SCHEDULE, "Scheduler created with an empty schedule\n"); }
+Scheduler::Scheduler() {
+    LogDebug(LG_SCHEDULE, "Scheduler created with an empty schedule\n");
+}
 
 Scheduler::~Scheduler() {
     LogDebug(LG_SCHEDULE, "Scheduler deleted after %d schedule steps\n", scheduleProcCalls.load());
 }
 
-void Scheduler::ScheduleProc() { scheduleProcCalls.fetch_add(1, std::memory_order_relaxed); }
+void Scheduler::ScheduleProc() {
+    scheduleProcCalls.fetch_add(1, std::memory_order_relaxed);
+}
 
 void Scheduler::CheckIfShouldBePlayingNow(int ignoreRepeat, int forceEntry) {
     checkCalls.fetch_add(1, std::memory_order_relaxed);
     lastForceEntry.store(forceEntry, std::memory_order_relaxed);
-    LogDebug(LG_SCHEDULE, "Nothing scheduled to play now (ignoreRepeat %d, entry %d)\n", ignoreRepeat, forceEntry);
+    LogDebug(LG_SCHEDULE, "Nothing scheduled to play now (ignoreRepeat %d, entry %d)\n", ignoreRepeat,
+             forceEntry);
 }
 
 Json::Value Scheduler::GetSchedule() {

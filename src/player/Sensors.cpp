@@ -18,7 +18,9 @@ void appendAll(Json::Value& list, const Json::Value& given) {
 
 } // namespace
 
-void Sensors::DetectHWSensors() { LogDebug(LG_GENERAL, "Hardware sensors are not read by this daemon\n"); }
+void Sensors::DetectHWSensors() {
+    LogDebug(LG_GENERAL, "Hardware sensors are not read by this daemon\n");
+}
 
 void Sensors::addSensorSources(const Json::Value& given) {
     std::lock_guard<std::mutex> l(lock);
@@ -32,7 +34,8 @@ void Sensors::addSensors(const Json::Value& given) {
 
 void Sensors::Init(std::map<int, std::function<bool(int)>>&) {
     std::lock_guard<std::mutex> l(lock);
-    LogDebug(LG_GENERAL, "Sensors: %u sources and %u sensors defined, none read\n", sources.size(), sensors.size());
+    LogDebug(LG_GENERAL, "Sensors: %u sources and %u sensors defined, none read\n", sources.size(),
+             sensors.size());
 }
 
 void Sensors::Close() {

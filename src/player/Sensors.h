@@ -25,7 +25,7 @@ public:
     Json::Value GetSensors();
 
 private:
-    std::mutex lock;                               // guards both members
+    std::mutex lock; // guards both members
     Json::Value sources{Json::arrayValue};
     Json::Value sensors{Json::arrayValue};
 };

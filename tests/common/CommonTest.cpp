@@ -1,4 +1,5 @@
 #include "common/Common.h"
+#include "common/Log.h"
 #include "common/Settings.h"
 
 #include <gtest/gtest.h>
@@ -210,9 +211,18 @@ TEST_F(KivMode, FollowsTheModeSetting) {
         EXPECT_EQ(getKIVmode(), mode) << name;
         EXPECT_EQ(getKIVmodeName(mode), name);
     }
+}
+
+TEST_F(KivMode, FallsBackToPlayerForUnknownTextAndWarnsOnce) {
+    std::string log = dir + "/mode.log";
+    ASSERT_TRUE(SetLogFile(log, false));
     SetSetting("kivMode", "jukebox");
-    EXPECT_EQ(getKIVmode(), PLAYER_MODE);
-    EXPECT_EQ(getKIVmode(), PLAYER_MODE);
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(getKIVmode(), PLAYER_MODE);
+    SetLogFile("", true);
+    std::string text = GetFileContents(log);
+    EXPECT_TRUE(contains(text, "jukebox")) << text;
+    EXPECT_EQ(split(text, '\n').size(), 2u) << text;
 }
 
 TEST(Shutdown, CallsTheRegisteredHandlerWithTheRestartFlag) {

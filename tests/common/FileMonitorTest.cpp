@@ -82,6 +82,7 @@ TEST_F(FileMonitorTest, SeesAFileCreated) {
 
 TEST_F(FileMonitorTest, SeesAFileRewrittenInPlace) {
     writeInPlace(path("config.json"), "old");
+    settle(); // the events of this set-up write must not stand in for the ones tested
     std::string seen;
     monitor.AddFile("test", path("config.json"), [&] { seen = GetFileContents(path("config.json")); });
     writeInPlace(path("config.json"), "new");
@@ -90,6 +91,7 @@ TEST_F(FileMonitorTest, SeesAFileRewrittenInPlace) {
 
 TEST_F(FileMonitorTest, SeesAFileRenamedIntoPlace) {
     writeInPlace(path("settings"), "old");
+    settle(); // the events of this set-up write must not stand in for the ones tested
     std::string seen;
     monitor.AddFile("test", path("settings"), [&] { seen = GetFileContents(path("settings")); });
     writeByRename(path("settings"), "renamed");
@@ -98,6 +100,7 @@ TEST_F(FileMonitorTest, SeesAFileRenamedIntoPlace) {
 
 TEST_F(FileMonitorTest, SeesAFileDeleted) {
     writeInPlace(path("gone.json"), "x");
+    settle(); // the events of this set-up write must not stand in for the ones tested
     bool existed = true;
     monitor.AddFile("test", path("gone.json"), [&] { existed = FileExists(path("gone.json")); });
     unlink(path("gone.json").c_str());

@@ -1,1 +1,96 @@
+#include "player/MultiSync.h"
+
+#include "common/Common.h"
+#include "common/Settings.h"
+#include "player/Version.h"
+#include "support/NetNamespace.h"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+namespace {
+
+class MultiSyncSystems : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
+    // Deleting one end of a veth pair deletes both.
+    void TearDown() override { RunCommand("ip link del v0 2>/dev/null"); }
+
+    static void makeVethPair() {
+        ASSERT_TRUE(RunCommand("ip link add v0 type veth peer name v1"));
+        ASSERT_TRUE(RunCommand("ip addr add 192.0.2.1/24 dev v0"));
+        ASSERT_TRUE(RunCommand("ip addr add 192.0.2.2/24 dev v1"));
+        ASSERT_TRUE(RunCommand("ip link set v0 up && ip link set v1 up"));
+    }
+
+    static std::vector<std::string> listed(const std::string& member, bool timestamps = false) {
+        std::vector<std::string> values;
+        for (const auto& system : MultiSync::INSTANCE.GetSystems(true, timestamps)["systems"])
+            values.push_back(system[member].asString());
+        return values;
+    }
+};
+
+TEST_F(MultiSyncSystems, ListsNoSystemWhenOnlyLoopbackIsUp) {
+    Json::Value systems = MultiSync::INSTANCE.GetSystems(true, false);
+    ASSERT_TRUE(systems["systems"].isArray());
+    EXPECT_EQ(systems["systems"].size(), 0u);
+}
+
+TEST_F(MultiSyncSystems, ListsEachEndOfAVethPairWithItsInterface) {
+    makeVethPair();
+    EXPECT_EQ(listed("address"), (std::vector<std::string>{"192.0.2.1", "192.0.2.2"}));
+    EXPECT_EQ(listed("interface"), (std::vector<std::string>{"v0", "v1"}));
+}
+
+TEST_F(MultiSyncSystems, DescribesThisHostInEveryEntry) {
+    makeVethPair();
+    SetSetting("kivMode", "bridge");
+    char host[256] = {};
+    gethostname(host, sizeof(host) - 1);
+    for (const auto& system : MultiSync::INSTANCE.GetSystems(true, false)["systems"]) {
+        EXPECT_EQ(system["hostname"].asString(), host);
+        EXPECT_EQ(system["version"].asString(), getKIVVersion());
+        EXPECT_EQ(system["mode"].asString(), getKIVmodeName(BRIDGE_MODE));
+        EXPECT_EQ(system["type"].asString(), "kivd");
+        EXPECT_FALSE(system.isMember("lastSeen"));
+    }
+    SetSetting("kivMode", "player");
+}
+
+TEST_F(MultiSyncSystems, ListsEveryAddressOfAnInterfaceButNeverLoopback) {
+    makeVethPair();
+    ASSERT_TRUE(RunCommand("ip addr add 192.0.2.3/24 dev v0"));
+    std::vector<std::string> addresses = listed("address");
+    std::sort(addresses.begin(), addresses.end());
+    EXPECT_EQ(addresses, (std::vector<std::string>{"192.0.2.1", "192.0.2.2", "192.0.2.3"}));
+}
+
+TEST_F(MultiSyncSystems, LeavesOutAnInterfaceThatIsDown) {
+    makeVethPair();
+    ASSERT_TRUE(RunCommand("ip link set v1 down"));
+    EXPECT_EQ(listed("interface"), std::vector<std::string>{"v0"});
+}
+
+TEST_F(MultiSyncSystems, StampsEntriesWithTheTimeTheyWereSeenWhenAsked) {
+    makeVethPair();
+    long before = time(nullptr);
+    Json::Value systems = MultiSync::INSTANCE.GetSystems(true, true);
+    long after = time(nullptr);
+    ASSERT_EQ(systems["systems"].size(), 2u);
+    for (const auto& system : systems["systems"]) {
+        EXPECT_GE(system["lastSeen"].asInt64(), before);
+        EXPECT_LE(system["lastSeen"].asInt64(), after);
+    }
+}
+
+TEST(MultiSync, StartsWithoutAControlSocket) {
+    EXPECT_TRUE(MultiSync::INSTANCE.Init());
+    EXPECT_EQ(multiSync, &MultiSync::INSTANCE);
+    EXPECT_EQ(multiSync->GetControlSocket(), -1);
+}
+
+} // namespace

@@ -7,7 +7,9 @@ TestRecorderOutput::TestRecorderOutput(unsigned int startChannel, unsigned int c
 
 TestRecorderOutput::~TestRecorderOutput() {}
 
-std::string TestRecorderOutput::GetOutputType() const { return "TestRecorder"; }
+std::string TestRecorderOutput::GetOutputType() const {
+    return "TestRecorder";
+}
 
 int TestRecorderOutput::SendData(unsigned char* channelData) {
     std::lock_guard<std::mutex> l(lock);
@@ -38,4 +40,6 @@ public:
 
 } // namespace
 
-extern "C" KIVPlugins::Plugin* createPlugin() { return new TestRecorderPlugin(); }
+extern "C" KIVPlugins::Plugin* createPlugin() {
+    return new TestRecorderPlugin();
+}

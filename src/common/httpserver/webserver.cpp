@@ -197,11 +197,13 @@ std::shared_ptr<http_response> webserver::dispatch(const http_request& req) {
     }
 }
 
-// The inter-thread channel (MHD_USE_ITC) is what lets sweet_kill quiesce a running daemon.
+// poll() rather than epoll: in epoll mode a worker accepts a whole burst of connections at once and
+// renders them one after another, while with poll each worker takes one per wake-up, spreading a
+// burst over the pool. The inter-thread channel (MHD_USE_ITC) lets sweet_kill quiesce the daemon.
 bool webserver::start(bool blocking) {
     std::unique_lock<std::mutex> guard(lock);
     if (daemon == nullptr) {
-        unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ITC;
+        unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC;
         std::vector<MHD_OptionItem> options;
         options.push_back({MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&onUriLogged), nullptr});
         options.push_back(

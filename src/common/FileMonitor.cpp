@@ -18,7 +18,7 @@ namespace {
 // Folder events that matter for a file: written in place (close after write), created, deleted,
 // renamed into or out of place. IN_MOVE_SELF tells us the folder itself went away under its name.
 constexpr uint32_t WATCH_MASK =
-    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |  IN_CREATE | IN_MOVE_SELF;
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CREATE | IN_MOVE_SELF;
 
 // A missing file is a state of its own, distinct from an empty one.
 constexpr size_t MISSING_FILE_HASH = static_cast<size_t>(-1);

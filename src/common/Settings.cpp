@@ -166,8 +166,8 @@ bool LoadSettings(const char* programPath) {
     std::string path = GetSettingsFilePath();
     std::map<std::string, std::string> read;
     if (!readSettingsFile(path, read)) {
-        LogInfo(LG_SETTING, "No settings file %s for %s, keeping the current settings\n", path.c_str(),
-                programPath ? programPath : "");
+        LogDebug(LG_SETTING, "No settings file %s for %s, keeping the current settings\n", path.c_str(),
+                 programPath ? programPath : "");
         return false;
     }
     std::vector<Notification> owed = storeValues(read);

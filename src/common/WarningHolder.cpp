@@ -26,6 +26,12 @@ bool stopRequested = false;
 std::mutex threadLock;
 std::thread notifyThread;
 
+// A process that exits without StopNotifyThread must not end in std::terminate from a still
+// joinable thread; declared after the thread so it is destroyed first.
+struct NotifyThreadGuard {
+    ~NotifyThreadGuard() { WarningHolder::StopNotifyThread(); }
+} notifyThreadGuard;
+
 constexpr int NOTIFY_PERIOD_MS = 250;
 
 // Caller holds warningLock.

@@ -1,10 +1,12 @@
 #include "MosquittoClient.h"
 
+#include "common/Common.h"
 #include "common/Log.h"
 
 #include <mosquitto.h>
 #include <netdb.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -12,6 +14,9 @@ namespace {
 constexpr int DEFAULT_PORT = 1883;
 constexpr int KEEPALIVE_SECONDS = 60;
 constexpr int QOS = 1;
+constexpr int LOOP_TIMEOUT_MS = 200;
+constexpr int MIN_RETRY_SECONDS = 1;
+constexpr int MAX_RETRY_SECONDS = 30;
 
 std::string withoutTrailingSlash(const std::string& prefix) {
     if (!prefix.empty() && prefix.back() == '/')
@@ -27,10 +32,15 @@ MosquittoClient::MosquittoClient(const std::string& h, int p, const std::string&
 MosquittoClient::~MosquittoClient() {
     if (!mosq)
         return;
-    // A clean disconnect first: it also ends the reconnect sleep of the network thread.
+    {
+        std::lock_guard<std::mutex> l(waitLock);
+        stopping = true;
+    }
+    wake.notify_all();
+    // A clean disconnect: the network thread sends it (after anything queued), then ends.
     mosquitto_disconnect(mosq);
-    if (loopStarted)
-        mosquitto_loop_stop(mosq, false);
+    if (network.joinable())
+        network.join();
     mosquitto_destroy(mosq);
     LogDebug(LG_CONTROL, "MQTT client for %s:%d closed\n", host.c_str(), port);
 }
@@ -60,12 +70,7 @@ bool MosquittoClient::Init(const std::string& username, const std::string& passw
     if (rc != MOSQ_ERR_SUCCESS)
         LogWarn(LG_CONTROL, "MQTT broker %s:%d not reachable yet (%s), will retry\n", host.c_str(), port,
                 mosquitto_strerror(rc));
-    rc = mosquitto_loop_start(mosq);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        LogErr(LG_CONTROL, "MQTT network thread did not start: %s\n", mosquitto_strerror(rc));
-        return false;
-    }
-    loopStarted = true;
+    network = std::thread(&MosquittoClient::networkLoop, this);
     LogInfo(LG_CONTROL, "MQTT client connecting to %s:%d with prefix '%s'\n", host.c_str(), port,
             prefix.c_str());
     return true;
@@ -89,7 +94,10 @@ bool MosquittoClient::configure(const std::string& username, const std::string& 
     mosquitto_connect_callback_set(mosq, &MosquittoClient::onConnect);
     mosquitto_disconnect_callback_set(mosq, &MosquittoClient::onDisconnect);
     mosquitto_message_callback_set(mosq, &MosquittoClient::onMessage);
-    mosquitto_reconnect_delay_set(mosq, 1, 30, true);
+    mosquitto_log_callback_set(mosq, [](mosquitto*, void*, int, const char* text) {
+        LogExcess(LG_CONTROL, "libmosquitto: %s\n", text);
+    });
+    mosquitto_threaded_set(mosq, true);
 
     std::string will = prefix + READY_TOPIC;
     int rc = mosquitto_will_set(mosq, will.c_str(), 1, "0", QOS, true);
@@ -102,6 +110,33 @@ bool MosquittoClient::configure(const std::string& username, const std::string& 
         return false;
     }
     return true;
+}
+
+// libmosquitto's own thread waits a whole keep-alive period before retrying a connection that was
+// refused at once, so this loop drives the library itself: retries after 1 s, doubling to 30 s.
+void MosquittoClient::networkLoop() {
+    SetThreadName("KIV-MQTT");
+    int delay = MIN_RETRY_SECONDS;
+    while (true) {
+        int rc = mosquitto_loop(mosq, LOOP_TIMEOUT_MS, 1);
+        if (stopping && (rc != MOSQ_ERR_SUCCESS || !IsConnected()))
+            return;
+        if (rc == MOSQ_ERR_SUCCESS) {
+            if (IsConnected())
+                delay = MIN_RETRY_SECONDS;
+            continue;
+        }
+        if (!waitBeforeRetry(delay))
+            return;
+        delay = std::min(delay * 2, MAX_RETRY_SECONDS);
+        mosquitto_reconnect_async(mosq);
+    }
+}
+
+// False when the client is being deleted.
+bool MosquittoClient::waitBeforeRetry(int seconds) {
+    std::unique_lock<std::mutex> l(waitLock);
+    return !wake.wait_for(l, std::chrono::seconds(seconds), [this] { return stopping.load(); });
 }
 
 void MosquittoClient::onConnect(mosquitto*, void* self, int rc) {

@@ -4,19 +4,22 @@
 //
 // Topics on the bus are relative ("/system/kivd/stop"); on the wire they are PREFIX + topic. The
 // connection is made in the background and kept up by libmosquitto's reconnect, so a broker that
-// is down neither blocks nor fails start-up. Incoming messages reach Events::InvokeCallback on
-// libmosquitto's network thread. The subscription set and the message cache are guarded by one
-// mutex; "connected" is an atomic. The client owns its libmosquitto handle.
+// is down neither blocks nor fails start-up: the client's network thread retries it, after 1 s
+// and then doubling up to 30 s. Incoming messages reach Events::InvokeCallback on that thread. The
+// subscription set and the message cache are guarded by one mutex; "connected" is an atomic. The client owns
+// its libmosquitto handle.
 
 #include "Events.h"
 
 #include <jsoncpp/json/json.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -51,6 +54,8 @@ private:
     static void onDisconnect(mosquitto* m, void* self, int rc);
     static void onMessage(mosquitto* m, void* self, const mosquitto_message* msg);
 
+    void networkLoop();
+    bool waitBeforeRetry(int seconds);
     bool hostResolves() const;
     bool configure(const std::string& username, const std::string& password, const std::string& caFile);
     void subscribeAll();
@@ -61,7 +66,10 @@ private:
     const int port;
     const std::string prefix;
     mosquitto* mosq = nullptr;
-    bool loopStarted = false;
+    std::thread network; // runs libmosquitto's loop: all callbacks arrive on it
+    std::atomic<bool> stopping{false};
+    std::mutex waitLock; // with wake: cuts the retry wait short at deletion
+    std::condition_variable wake;
     std::atomic<bool> connected{false};
     std::atomic<bool> isReady{false}; // Ready() was called: republish after a reconnect
 

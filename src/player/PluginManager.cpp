@@ -32,6 +32,7 @@ std::string dlErrorText() {
 } // namespace
 
 void PluginManager::init() {
+    std::lock_guard<std::mutex> l(lock);
     LogDebug(LG_PLUGIN, "Plugins are loaded from %s\n", directory().c_str());
 }
 
@@ -57,6 +58,7 @@ void PluginManager::setPluginDirectory(const std::string& dir) {
     failed.clear();
 }
 
+// Called with the lock held.
 std::string PluginManager::directory() {
     if (pluginDirectory.empty())
         pluginDirectory = executableFolder();

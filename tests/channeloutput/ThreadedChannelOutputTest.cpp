@@ -59,17 +59,22 @@ TEST(ThreadedChannelOutput, SendsEachFrameOnItsOwnThreadWithTheExactBytes) {
 TEST(ThreadedChannelOutput, ASlowDeviceNeverDelaysTheCallerAndGetsTheNewestFrame) {
     RecordingOutput out(1, 100);
     ASSERT_TRUE(out.Init(Json::Value(Json::objectValue)));
+    unsigned char first = 1;
+    out.SendData(&first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the device is now busy with frame 1
     auto started = std::chrono::steady_clock::now();
-    for (unsigned char i = 1; i <= 10; i++) {
+    for (unsigned char i = 2; i <= 10; i++) {
         out.SendData(&i);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(50));
     ASSERT_TRUE(out.waitForFrames(2));
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     std::lock_guard<std::mutex> lk(out.lock);
-    EXPECT_EQ(10, out.frames.back()[0]);
-    EXPECT_GT(out.FramesDropped(), 0u);
-    EXPECT_EQ(out.frames.size(), out.FramesSent());
+    ASSERT_EQ(2u, out.frames.size()); // frames 2 to 9 were replaced while the device was busy
+    EXPECT_EQ(1, out.frames[0][0]);
+    EXPECT_EQ(10, out.frames[1][0]);
+    EXPECT_EQ(8u, out.FramesDropped());
+    EXPECT_EQ(2u, out.FramesSent());
 }
 
 TEST(ThreadedChannelOutput, WaitTimesOutWhenNoFrameArrives) {

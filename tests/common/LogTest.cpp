@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <random>
-#include <regex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -17,6 +17,16 @@ std::vector<int> currentLevels() {
     for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
         levels.push_back(KIVLogger::INSTANCE.All()[i]->level.load());
     return levels;
+}
+
+// True when text has the shape's length and characters, with '#' in the shape standing for any digit.
+bool matchesShape(const std::string& text, const std::string& shape) {
+    if (text.size() != shape.size())
+        return false;
+    for (size_t i = 0; i < text.size(); i++)
+        if (shape[i] == '#' ? !isdigit((unsigned char)text[i]) : text[i] != shape[i])
+            return false;
+    return true;
 }
 
 class LogLevels : public ::testing::Test {
@@ -117,15 +127,6 @@ TEST_F(LogLevelSpec, FindsLoggersByNameIgnoringCase) {
     EXPECT_EQ(KIVLogger::INSTANCE.FindLogger(""), nullptr);
 }
 
-TEST_F(LogLevelSpec, NamesLevelsBothWays) {
-    const char* names[] = {"error", "warn", "info", "debug", "excess"};
-    for (int level = KIVLOG_ERROR; level <= KIVLOG_EXCESS; level++) {
-        EXPECT_EQ(LogLevelToString(level), names[level - 1]);
-        EXPECT_EQ(LogLevelFromString(names[level - 1]), level);
-    }
-    EXPECT_EQ(LogLevelFromString("verbose"), 0);
-}
-
 TEST_F(LogLevelString, ReadsAsOneWordWhenAllLoggersAgree) {
     EXPECT_EQ(KIVLogger::INSTANCE.GetLogLevelString(), "info");
     SetLogLevelComplex("debug");
@@ -168,11 +169,9 @@ TEST_F(LogFile, WritesTimestampPidAndLoggerName) {
     EXPECT_TRUE(loggingToFile());
     LogInfo(LG_HTTP, "hello %d from %s\n", 42, "test");
     std::string text = GetFileContents(path);
-    std::regex line(
-        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\((\\d+)\\) \\[HTTP\\] hello 42 from test\n");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(text, match, line)) << text;
-    EXPECT_EQ(std::stoi(match[1]), getpid());
+    std::string shape =
+        "####-##-## ##:##:##.### (" + std::to_string(getpid()) + ") [HTTP] hello 42 from test\n";
+    EXPECT_TRUE(matchesShape(text, shape)) << text;
 }
 
 TEST_F(LogFile, EndsEveryMessageWithExactlyOneNewline) {
@@ -241,9 +240,13 @@ TEST_F(LogFile, KeepsLinesWholeUnderConcurrentWriters) {
         w.join();
     std::vector<std::string> written = lines();
     ASSERT_EQ(written.size(), 801u);
-    std::regex whole(".*\\[General\\] writer \\d line \\d+ 0123456789abcdefghijklmnopqrstuvwxyz");
-    for (size_t i = 0; i < 800; i++)
-        ASSERT_TRUE(std::regex_match(written[i], whole)) << written[i];
+    std::set<std::string> messages;
+    for (size_t i = 0; i < 800; i++) {
+        ASSERT_TRUE(matchesShape(written[i].substr(0, 23), "####-##-## ##:##:##.###")) << written[i];
+        ASSERT_TRUE(endsWith(written[i], " 0123456789abcdefghijklmnopqrstuvwxyz")) << written[i];
+        messages.insert(message(written[i]));
+    }
+    EXPECT_EQ(messages.size(), 800u);
 }
 
 TEST_F(LogHexDump, WritesTheTitleThenSixteenBytesALine) {

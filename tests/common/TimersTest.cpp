@@ -120,6 +120,17 @@ TEST(Timers, SkipsADueTimerStoppedByAnEarlierCallbackOfTheSamePass) {
     EXPECT_FALSE(timers.hasTimers());
 }
 
+TEST(Timers, SkipsADueTimerReplacedByAnEarlierCallbackOfTheSamePass) {
+    Timers timers;
+    int replaced = 0, replacement = 0;
+    timers.addTimer("first", 100, [&] { timers.addTimer("second", 1000, [&] { replacement++; }); });
+    timers.addTimer("second", 100, [&] { replaced++; });
+    timers.fireTimersInternal(100);
+    EXPECT_EQ(replaced, 0);
+    EXPECT_EQ(replacement, 0);
+    EXPECT_EQ(timers.nextDueTime(), 1000);
+}
+
 TEST(Timers, RunsATimerAddedByACallbackOnALaterPass) {
     Timers timers;
     int added = 0;

@@ -241,6 +241,17 @@ TEST_F(MosquittoClientWithBroker, ConnectsWhenTheBrokerComesUpLater) {
     EXPECT_TRUE(eventually([&] { return client->IsConnected(); }, 4000));
 }
 
+TEST_F(MosquittoClientWithBroker, SubscribesAgainAfterTheBrokerRestarts) {
+    addCallback("/system/kivd/#");
+    connectClient();
+    broker.stop();
+    ASSERT_TRUE(eventually([&] { return !client->IsConnected(); }, 2000));
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(eventually([&] { return client->IsConnected(); }, 4000));
+    BrokerPeer peer(broker.port());
+    EXPECT_TRUE(publishUntilReceived(peer, "/system/kivd/restart", "again"));
+}
+
 class MosquittoClientSetUp : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }

@@ -31,7 +31,10 @@ int storeChannels(const uint8_t* data, long long start, long long count, uint64_
     last_packet_time = packetTime;
     bridgeDataReceived = true;
     if (start < 0) {
-        data -= start;
+        if (-start >= count) {
+            return 0;
+        }
+        data += -start;
         count += start;
         start = 0;
     }
@@ -275,6 +278,9 @@ bool Bridge_StoreDDPData(uint8_t* packet, int len, long long ms) {
 
 void Bridge_StoreDMXRead(UniverseEntry& entry, int channelCount, const uint8_t* bytes, int count,
                          long long nowMicros) {
+    if (count <= 0) {
+        return;
+    }
     long long gap = nowMicros - entry.lastReadTime;
     entry.lastReadTime = nowMicros;
     long long nowMS = nowMicros / 1000;

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -146,9 +147,12 @@ void addUniverseGroup(const Json::Value& group) {
     }
 }
 
+// Fatal: without its sockets the bridge cannot work. _exit, because other threads are already
+// running and static destructors must not pull their state away.
 [[noreturn]] void socketFailed(const char* what) {
     LogErr(LG_E131BRIDGE, "%s: %s\n", what, strerror(errno));
-    exit(1);
+    fflush(nullptr);
+    _exit(1);
 }
 
 int openUdpSocket(const char* failure) {

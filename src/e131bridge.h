@@ -46,7 +46,8 @@ void ResetBytesReceived();
 // bindAddress is IPv4 in network byte order, 0 for any.
 int CreateArtNetSocket(unsigned int bindAddress);
 // A handler gets the datagram, the number of bytes that arrived and the receive time (GetTimeMS);
-// true asks for the frame to be output now.
+// true asks for the frame to be output now. Handlers run on the main thread with
+// InputUniversesLock held, so they must not call the statistics functions.
 using ArtNetOpcodeHandler = std::function<bool(uint8_t* packet, int len, long long ms)>;
 // Replaces any earlier handler of the opcode.
 void AddArtNetOpcodeHandler(int opcode, ArtNetOpcodeHandler handler);

@@ -24,6 +24,7 @@ std::atomic<bool> stopRequested{false};
 bool forceFrame = false;
 std::atomic<unsigned long> framesSent{0};
 std::atomic<int> framePeriodMS{25};
+std::atomic<bool> outputEnabled{true};
 
 bool somethingToShow() {
     if (sequence && (sequence->hasBridgeData() || sequence->IsSequenceRunning())) {
@@ -38,6 +39,9 @@ void sendOneFrame() {
         return;
     }
     sequence->ExpireBridgeData(GetTimeMS());
+    if (!outputEnabled) {
+        return;
+    }
     std::lock_guard<std::mutex> lk(sequence->DataLock());
     PrepareChannelData(reinterpret_cast<char*>(sequence->Data()));
     SendChannelData(reinterpret_cast<const char*>(sequence->Data()));
@@ -131,4 +135,18 @@ unsigned long ChannelOutputFramesSent() {
 
 int ChannelOutputFramePeriodMS() {
     return framePeriodMS;
+}
+
+void EnableChannelOutput() {
+    outputEnabled = true;
+    LogDebug(LG_CHANNELOUT, "Channel output enabled\n");
+}
+
+void DisableChannelOutput() {
+    outputEnabled = false;
+    LogDebug(LG_CHANNELOUT, "Channel output disabled\n");
+}
+
+bool ChannelOutputEnabled() {
+    return outputEnabled;
 }

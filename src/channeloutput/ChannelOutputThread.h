@@ -17,4 +17,12 @@ unsigned long ChannelOutputFramesSent();
 // The frame period in use, in milliseconds.
 int ChannelOutputFramePeriodMS();
 
+// The channel output switch (on at start). While it is off the thread keeps its pace, its idle stop
+// and its bridge expiry, but none of its frames reaches the outputs: PrepareChannelData and SendChannelData
+// are skipped and the frame count stands still. Any thread may switch it (an atomic, sequentially
+// consistent); the frame being sent when it is switched off still goes out.
+void EnableChannelOutput();
+void DisableChannelOutput();
+bool ChannelOutputEnabled();
+
 constexpr int IDLE_STOP_MS = 5000;

@@ -89,6 +89,8 @@ std::shared_ptr<http_response> plainResponse(const std::string& text, int code) 
 
 // Splits what follows "/command/" into the name and its arguments. Empty pieces between slashes
 // are kept as empty arguments so later arguments keep their positions; a trailing slash adds none.
+// The server hands over the path percent-decoded, so "%2F" splits like "/": a name or argument
+// holding a "/" has to come as a posted JSON command.
 std::vector<std::string> commandPieces(const std::string& path) {
     const std::string prefix = "/command/";
     std::vector<std::string> pieces;

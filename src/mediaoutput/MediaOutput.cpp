@@ -11,6 +11,8 @@ MediaOutputStatus status;
 } // namespace
 
 MediaOutputStatus* mediaOutputStatus = &status;
+MediaOutputBase* mediaOutput = nullptr;
+std::mutex mediaOutputLock;
 
 void InitMediaOutput() {
     // A value from the settings file may be out of range; clamp it once here.

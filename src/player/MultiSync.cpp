@@ -72,6 +72,12 @@ void MultiSync::Discover() {
 
 void MultiSync::PeriodicPing() {}
 
+Json::Value MultiSync::GetSyncStats() {
+    Json::Value result;
+    result["systems"] = Json::Value(Json::arrayValue);
+    return result;
+}
+
 Json::Value MultiSync::GetSystems(bool /*localOnly*/, bool timestamps) {
     Json::Value result;
     result["systems"] = Json::Value(Json::arrayValue);

@@ -25,6 +25,11 @@ public:
     //  [, "lastSeen": seconds since the epoch]}, ...]} in interface order. With localOnly false
     // remote systems would follow; there are none (see above).
     Json::Value GetSystems(bool localOnly = false, bool timestamps = true);
+    // Syncing is not part of this build: never enabled, and the per-system statistics are an empty
+    // {"systems": []}; resetting them does nothing.
+    bool isMultiSyncEnabled() { return false; }
+    Json::Value GetSyncStats();
+    void ResetSyncStats() {}
 };
 
 extern MultiSync* multiSync;

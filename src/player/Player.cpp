@@ -15,6 +15,21 @@ void Player::Init() {
     LogDebug(LG_PLAYLIST, "Player initialised (idle)\n");
 }
 
+void Player::GetCurrentStatus(Json::Value& result) {
+    Json::Value playlist;
+    playlist["playlist"] = "";
+    playlist["type"] = "";
+    playlist["index"] = "0";
+    playlist["count"] = "0";
+    result["current_playlist"] = playlist;
+    result["current_sequence"] = "";
+    result["current_song"] = "";
+    for (const char* key : {"seconds_played", "seconds_elapsed", "seconds_remaining", "repeat_mode"})
+        result[key] = "0";
+    result["time_elapsed"] = "00:00";
+    result["time_remaining"] = "00:00";
+}
+
 std::shared_ptr<httpserver::http_response> Player::render_GET(const httpserver::http_request&) {
     Json::Value result;
     result["status"] = GetStatus();

@@ -5,6 +5,10 @@
 
 #include "common/httpserver/httpserver.h"
 
+#include <jsoncpp/json/json.h>
+
+#include <cstdint>
+
 #include <string>
 
 class Player : public httpserver::http_resource {
@@ -24,6 +28,14 @@ public:
     void ProcessMedia() {}
     std::string GetPlaylistName() { return ""; }
     int GetPosition() { return 0; }
+    // The playing playlist's file time and configuration; 0 and an empty object when idle.
+    uint64_t GetFileTime() { return 0; }
+    Json::Value GetConfig() { return Json::Value(Json::objectValue); }
+    // Adds the idle player's keys to a status object: "current_playlist" {"playlist": "",
+    // "type": "", "index": "0", "count": "0"}, "current_sequence" and "current_song" "",
+    // "seconds_played", "seconds_elapsed" and "seconds_remaining" "0", "time_elapsed" and
+    // "time_remaining" "00:00", "repeat_mode" "0".
+    void GetCurrentStatus(Json::Value& result);
 
     std::shared_ptr<httpserver::http_response> render_GET(const httpserver::http_request& req) override;
 };

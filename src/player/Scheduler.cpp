@@ -23,6 +23,18 @@ void Scheduler::CheckIfShouldBePlayingNow(int ignoreRepeat, int forceEntry) {
              forceEntry);
 }
 
+Json::Value Scheduler::GetInfo() {
+    Json::Value info;
+    info["status"] = "idle";
+    info["entries"] = 0;
+    return info;
+}
+
+void Scheduler::ReloadScheduleFile() {
+    reloadCalls.fetch_add(1, std::memory_order_relaxed);
+    LogDebug(LG_SCHEDULE, "Schedule reload requested; the schedule stays empty\n");
+}
+
 Json::Value Scheduler::GetSchedule() {
     Json::Value schedule;
     schedule["entries"] = Json::Value(Json::arrayValue);

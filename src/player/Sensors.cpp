@@ -49,6 +49,10 @@ Json::Value Sensors::GetSensorSources() {
     return sources;
 }
 
+void Sensors::reportSensors(Json::Value& result) {
+    result["sensors"] = Json::Value(Json::arrayValue);
+}
+
 Json::Value Sensors::GetSensors() {
     std::lock_guard<std::mutex> l(lock);
     return sensors;

@@ -22,6 +22,8 @@ public:
     void Close();
 
     Json::Value GetSensorSources();
+    // Adds "sensors": the readings, an empty array as no sensor is read.
+    void reportSensors(Json::Value& result);
     Json::Value GetSensors();
 
 private:

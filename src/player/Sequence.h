@@ -39,6 +39,7 @@ public:
     bool IsSequenceRunning() const { return false; }
     std::string GetSequenceName() const { return ""; }
     int GetPositionMS() const { return 0; }
+    int GetRemainingMS() const { return 0; }
 
     // The whole buffer, KIVD_MAX_CHANNELS + SEQUENCE_RESERVED_BYTES bytes.
     unsigned char* Data() { return m_seqData; }

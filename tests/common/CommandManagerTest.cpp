@@ -1,18 +1,16 @@
 #include "common/CommandManager.h"
 #include "common/Common.h"
-#include "common/httpserver/LoopbackHttp.h"
+#include "support/HttpClient.h"
+#include "support/NetNamespace.h"
+#include "support/TestMediaDir.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 using httpserver::create_webserver;
 using httpserver::webserver;
-using loopback::Get;
-using loopback::Post;
 
 namespace {
 
@@ -80,20 +78,15 @@ Json::Value parse(const std::string& text) {
 class CommandManagerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kivcmdXXXXXX";
-        mediaDir = mkdtemp(pattern);
-        std::filesystem::create_directories(mediaDir + "/config");
-        setenv("KIV_MEDIA_DIR", mediaDir.c_str(), 1);
+        media = std::make_unique<TestMediaDir>();
         CommandManager::INSTANCE.Init();
     }
     void TearDown() override {
         CommandManager::INSTANCE.Cleanup();
-        std::filesystem::remove_all(mediaDir);
+        media.reset();
     }
-    void writePresets(const std::string& text) {
-        ASSERT_TRUE(PutFileContents(mediaDir + "/config/commandPresets.json", text));
-    }
-    std::string mediaDir;
+    void writePresets(const std::string& text) { media->write("config/commandPresets.json", text); }
+    std::unique_ptr<TestMediaDir> media;
     std::vector<std::string> runs;
 };
 
@@ -222,17 +215,14 @@ namespace {
 // The manager served the way the API server serves it, on loopback in a private namespace.
 class CommandManagerHttp : public CommandManagerFixture {
 protected:
-    static void SetUpTestSuite() {
-        loopback::EnterPrivateNetwork();
-        curl_global_init(CURL_GLOBAL_ALL);
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
     void SetUp() override {
         CommandManagerFixture::SetUp();
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         server = std::make_unique<webserver>(
-            create_webserver(loopback::PORT).bind_address(reinterpret_cast<sockaddr*>(&addr)).max_threads(2));
+            create_webserver(32322).bind_address(reinterpret_cast<sockaddr*>(&addr)).max_threads(2));
         for (const char* prefix : {"/command", "/commands", "/commandPresets"})
             server->register_resource(prefix, &CommandManager::INSTANCE, true);
         ASSERT_TRUE(server->start());
@@ -248,34 +238,41 @@ protected:
     std::unique_ptr<webserver> server;
 };
 
+HttpResult Get(const std::string& path) {
+    return HttpGet("http://127.0.0.1:32322" + path);
+}
+HttpResult Post(const std::string& path, const std::string& body) {
+    return HttpPost("http://127.0.0.1:32322" + path, body);
+}
+
 } // namespace
 
 TEST_F(CommandManagerHttp, RunsACommandFromTheDecodedPathPieces) {
-    loopback::Reply reply = Get("/command/Join/Port%201//last%20one");
+    HttpResult reply = Get("/command/Join/Port%201//last%20one");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "Port 1||last one");
-    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    EXPECT_EQ(reply.contentType, "text/plain");
     EXPECT_EQ(Post("/command/Join/x/y", "").body, "x|y");
 }
 
 TEST_F(CommandManagerHttp, RunsACommandPostedAsJson) {
-    loopback::Reply reply = Post("/command", R"({"command": "Join", "args": ["a", 2, false]})");
+    HttpResult reply = Post("/command", R"({"command": "Join", "args": ["a", 2, false]})");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "a|2|false");
 }
 
 TEST_F(CommandManagerHttp, RefusesAPostBodyThatIsNotJson) {
-    loopback::Reply reply = Post("/command", "{\"command\": ");
+    HttpResult reply = Post("/command", "{\"command\": ");
     EXPECT_EQ(reply.status, 400);
-    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    EXPECT_EQ(reply.contentType, "text/plain");
     EXPECT_TRUE(runs.empty());
 }
 
 TEST_F(CommandManagerHttp, AnswersAnUnknownCommandWithA404Json) {
-    for (loopback::Reply reply : {Get("/command/No%20Such"), Post("/command", R"({"command": "No Such"})"),
-                                  Get("/commands/No%20Such")}) {
+    for (HttpResult reply : {Get("/command/No%20Such"), Post("/command", R"({"command": "No Such"})"),
+                             Get("/commands/No%20Such")}) {
         EXPECT_EQ(reply.status, 404);
-        EXPECT_EQ(reply.header("content-type"), "application/json");
+        EXPECT_EQ(reply.contentType, "application/json");
         Json::Value v = parse(reply.body);
         EXPECT_EQ(v["Status"].asString(), "ERROR");
         EXPECT_EQ(v["Message"].asString(), "Unknown command: No Such");
@@ -283,7 +280,7 @@ TEST_F(CommandManagerHttp, AnswersAnUnknownCommandWithA404Json) {
 }
 
 TEST_F(CommandManagerHttp, AnswersAnErrorResultWithA500AndItsText) {
-    loopback::Reply reply = Get("/command/Fail%20Port");
+    HttpResult reply = Get("/command/Fail%20Port");
     EXPECT_EQ(reply.status, 500);
     EXPECT_EQ(reply.body, "Port 3 is not configured");
     reply = Get("/command/Fail%20Port/throw");
@@ -292,14 +289,14 @@ TEST_F(CommandManagerHttp, AnswersAnErrorResultWithA500AndItsText) {
 }
 
 TEST_F(CommandManagerHttp, AnswersWithTheResultsContentType) {
-    loopback::Reply reply = Get("/command/Port%20Status");
-    EXPECT_EQ(reply.header("content-type"), "application/json");
+    HttpResult reply = Get("/command/Port%20Status");
+    EXPECT_EQ(reply.contentType, "application/json");
     EXPECT_EQ(parse(reply.body)["port"].asInt(), 1);
 }
 
 TEST_F(CommandManagerHttp, ListsVisibleCommandsSortedByName) {
-    loopback::Reply reply = Get("/commands");
-    EXPECT_EQ(reply.header("content-type"), "application/json");
+    HttpResult reply = Get("/commands");
+    EXPECT_EQ(reply.contentType, "application/json");
     Json::Value list = parse(reply.body);
     std::vector<std::string> names;
     for (const Json::Value& d : list)
@@ -319,6 +316,6 @@ TEST_F(CommandManagerHttp, ListsEachPresetNameOnce) {
 }
 
 TEST_F(CommandManagerHttp, RefusesMethodsItDoesNotServe) {
-    EXPECT_EQ(loopback::Send({"DELETE", "/command/Join", "", {}, false}).status, 405);
+    EXPECT_EQ(HttpRequest("DELETE", "http://127.0.0.1:32322/command/Join").status, 405);
     EXPECT_EQ(Post("/commands", "{}").status, 405);
 }

@@ -49,7 +49,9 @@ protected:
     }
     // Each datagram is handed over in a buffer of exactly its size, so a read past it is caught.
     static bool E131(Bytes b, long long ms = 5000) { return Bridge_StoreData(b.data(), b.size(), ms); }
-    static bool ArtNet(Bytes b, long long ms = 5000) { return Bridge_StoreArtNetData(b.data(), b.size(), ms); }
+    static bool ArtNet(Bytes b, long long ms = 5000) {
+        return Bridge_StoreArtNetData(b.data(), b.size(), ms);
+    }
     static bool DDP(Bytes b, long long ms = 5000) { return Bridge_StoreDDPData(b.data(), b.size(), ms); }
     static const UniverseEntry& Entry(int universe) {
         for (const auto& e : BridgeState::InputUniverses) {
@@ -63,7 +65,8 @@ protected:
         return Bytes(sequence->Data() + first0, sequence->Data() + first0 + count);
     }
     static Json::Value Row(const Json::Value& id) {
-        for (const auto& row : GetE131UniverseBytesReceived()["universes"]) {
+        Json::Value stats = GetE131UniverseBytesReceived();
+        for (const auto& row : stats["universes"]) {
             if (row["id"] == id) {
                 return row;
             }

@@ -20,13 +20,14 @@ using wire::Bytes;
 
 namespace {
 std::string UniversesFile(const std::string& groups, const std::string& extra = "") {
-    return R"({"channelInputs": [{"type": "universes", "enabled": 1)" + extra + R"(, "universes": [)" + groups +
-           "]}]}";
+    return R"({"channelInputs": [{"type": "universes", "enabled": 1)" + extra + R"(, "universes": [)" +
+           groups + "]}]}";
 }
 std::string Group(int id, int count, int start, int channels, int type, const std::string& more = "") {
     return "{\"active\": 1, \"id\": " + std::to_string(id) + ", \"universeCount\": " + std::to_string(count) +
-           ", \"startChannel\": " + std::to_string(start) + ", \"channelCount\": " + std::to_string(channels) +
-           ", \"type\": " + std::to_string(type) + more + "}";
+           ", \"startChannel\": " + std::to_string(start) +
+           ", \"channelCount\": " + std::to_string(channels) + ", \"type\": " + std::to_string(type) + more +
+           "}";
 }
 
 // The groups /proc/net/igmp lists for an interface, as the kernel prints them (hex, wire order).
@@ -56,8 +57,8 @@ class BridgeConfig : public BridgeFixture {};
 TEST_F(BridgeConfig, AGroupExpandsIntoConsecutiveUniversesAndBadTypesAddNone) {
     media.write("config/ci-universes.json",
                 UniversesFile(Group(10, 3, 1, 510, 0) + "," + Group(20, 2, 5000, 100, 7) + "," +
-                              Group(30, 1, 9000, 512, 1, R"(, "address": "192.0.2.44", "priority": 150)") + "," +
-                              Group(31, 1, 9600, 512, 3, R"(, "address": "192.0.2.45")")));
+                              Group(30, 1, 9000, 512, 1, R"(, "address": "192.0.2.44", "priority": 150)") +
+                              "," + Group(31, 1, 9600, 512, 3, R"(, "address": "192.0.2.45")")));
     ASSERT_TRUE(LoadInputUniversesFromFile());
     ASSERT_EQ(5, BridgeState::InputUniverseCount);
     EXPECT_EQ(1, Entry(10)->startAddress);
@@ -290,9 +291,10 @@ class BridgeArtPoll : public BridgeFixture {
 protected:
     void SetUp() override {
         BridgeFixture::SetUp();
-        ASSERT_TRUE(RunCommand("ip link add eth0 type veth peer name usb0 && ip addr add 192.0.2.1/25 dev eth0 && "
-                               "ip addr add 192.0.2.129/25 dev usb0 && ip link set eth0 up && "
-                               "ip link set usb0 up && ip route add default dev eth0"));
+        ASSERT_TRUE(
+            RunCommand("ip link add eth0 type veth peer name usb0 && ip addr add 192.0.2.1/25 dev eth0 && "
+                       "ip addr add 192.0.2.129/25 dev usb0 && ip link set eth0 up && "
+                       "ip link set usb0 up && ip route add default dev eth0"));
         capture = socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK, htons(ETH_P_IP));
         sockaddr_ll link{};
         link.sll_family = AF_PACKET;
@@ -312,7 +314,8 @@ protected:
         while ((len = recv(capture, packet, sizeof(packet), 0)) > 0) {
             size_t ihl = (packet[0] & 0x0F) * 4;
             bool broadcast = packet[16] == 255 && packet[17] == 255 && packet[18] == 255 && packet[19] == 255;
-            if (packet[9] != IPPROTO_UDP || !broadcast || ((packet[ihl + 2] << 8) | packet[ihl + 3]) != 6454) {
+            if (packet[9] != IPPROTO_UDP || !broadcast ||
+                ((packet[ihl + 2] << 8) | packet[ihl + 3]) != 6454) {
                 continue;
             }
             wire::PollReply reply = wire::PollReply::Parse(packet + ihl + 8, len - ihl - 8);

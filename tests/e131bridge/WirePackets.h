@@ -45,7 +45,8 @@ inline Bytes e131Root(size_t total, uint32_t rootVector) {
 }
 
 // E1.31 data packet (root vector 0x00000004, framing vector 0x00000002, DMP vector 0x02).
-inline Bytes E131Data(int universe, int sequence, const Bytes& channels, int startCode = 0, int priority = 100) {
+inline Bytes E131Data(int universe, int sequence, const Bytes& channels, int startCode = 0,
+                      int priority = 100) {
     Bytes b = e131Root(126 + channels.size(), 0x00000004);
     put32(b, 40, 0x00000002);
     std::memcpy(&b[44], "wire test source", 16);

@@ -1,9 +1,9 @@
 #pragma once
-// A channel output for tests, built as the plugin library kiv-co-TestRecorder: it records every
-// frame it is sent. Tests that get one from the plugin may static_cast it to this class (after
-// checking GetOutputType() == "TestRecorder") and read the record through the virtual accessors,
-// which need no symbol of the plugin library. The record is guarded by a mutex, as frames arrive
-// on the channel-output thread.
+// A channel output for tests, made by the plugin library kiv-co-TestRecorder: it records every
+// frame it is sent. Defined wholly in this header, so a test holding one that the plugin made may
+// static_cast it here (after checking GetOutputType() == "TestRecorder") without needing any
+// symbol of the plugin library. The record is guarded by a mutex, as frames arrive on the
+// channel-output thread.
 
 #include "channeloutput/ChannelOutput.h"
 
@@ -12,15 +12,26 @@
 
 class TestRecorderOutput : public ChannelOutput {
 public:
-    TestRecorderOutput(unsigned int startChannel, unsigned int channelCount);
-    ~TestRecorderOutput() override;
+    TestRecorderOutput(unsigned int startChannel, unsigned int channelCount)
+        : ChannelOutput(startChannel, channelCount) {}
 
-    std::string GetOutputType() const override;
-    int SendData(unsigned char* channelData) override;
+    std::string GetOutputType() const override { return "TestRecorder"; }
+    int SendData(unsigned char* channelData) override {
+        std::lock_guard<std::mutex> l(lock);
+        lastFrame.assign(channelData, channelData + m_channelCount);
+        framesSent++;
+        return m_channelCount;
+    }
 
     // The channels of the last frame sent (channelCount bytes), empty before the first.
-    virtual std::vector<unsigned char> LastFrame() const;
-    virtual int FramesSent() const;
+    std::vector<unsigned char> LastFrame() const {
+        std::lock_guard<std::mutex> l(lock);
+        return lastFrame;
+    }
+    int FramesSent() const {
+        std::lock_guard<std::mutex> l(lock);
+        return framesSent;
+    }
 
 private:
     mutable std::mutex lock; // guards lastFrame and framesSent

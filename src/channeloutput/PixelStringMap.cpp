@@ -1,0 +1,154 @@
+// PixelString's output map: built once per string in Init, so that a frame is a plain table copy.
+
+#include "PixelString.h"
+
+#include "common/Log.h"
+
+#include <algorithm>
+
+namespace {
+
+// The reserved bytes below this index are all zero; an ordinary string that runs past the real
+// channels may read them, but must never reach the marker byte or anything beyond the buffer.
+constexpr int64_t FIRST_NON_ZERO_RESERVED = PIXEL_MARKER_CHANNEL;
+
+} // namespace
+
+void PixelString::SetupMap(int start, const VirtualString& vs) {
+    int span = vs.pixelCount * vs.channelsPerNode();
+    if (start < 0 || start + span > (int)outputMap.size()) {
+        LogErr(LG_CHANNELOUT, "Port %d: map for %d channels at %d does not fit %d channels\n", portNumber + 1,
+               span, start, (int)outputMap.size());
+        return;
+    }
+    if (vs.isSmartReceiver()) {
+        setupReceiverMap(start, vs);
+    } else {
+        setupPixelMap(start, vs);
+    }
+}
+
+void PixelString::setupPixelMap(int start, const VirtualString& vs) {
+    const int perNode = vs.channelsPerNode();
+    const std::array<int, 3> offsets = ColorOrderOffsets(vs.colorOrder);
+    bool clipped = false;
+    auto channel = [&clipped](int64_t index) {
+        if (index >= FIRST_NON_ZERO_RESERVED) {
+            clipped = true;
+            return PIXEL_NULL_CHANNEL;
+        }
+        return static_cast<int32_t>(index);
+    };
+    int32_t* entry = outputMap.data() + start;
+    for (int k = 0; k < vs.pixelCount; k++) {
+        int group = vs.groupCount ? k / vs.groupCount : k;
+        int64_t node = int64_t(vs.startChannel) + int64_t(group) * perNode;
+        if (perNode == 1) {
+            *entry++ = channel(node);
+            continue;
+        }
+        int64_t colours = node;
+        if (vs.whiteOffset == 0) {
+            *entry++ = channel(node);
+            colours = node + 1;
+        }
+        for (int offset : offsets) {
+            *entry++ = channel(colours + offset);
+        }
+        if (vs.whiteOffset == 3) {
+            *entry++ = channel(node + 3);
+        }
+    }
+    if (clipped) {
+        LogWarn(LG_CHANNELOUT, "Port %d: string at channel %d with %d pixels runs past channel %u; the rest is unlit\n",
+                portNumber + 1, vs.startChannel + 1, vs.pixelCount, KIVD_MAX_CHANNELS);
+    }
+
+    DumpMap("BEFORE ZIGZAG");
+    if (vs.zigZag) {
+        zigZagPixels(start, vs);
+        DumpMap("AFTER ZIGZAG");
+    }
+    if (vs.reverse == 1 && vs.pixelCount > 1) {
+        FlipPixels(start, start + (vs.pixelCount - 1) * perNode, perNode);
+        DumpMap("AFTER REVERSE");
+    }
+}
+
+// Segments are counted from the string's own first pixel and run over its pixels and end nulls, so
+// a zig-zag never folds another string's entries. For a port whose only string has no start nulls
+// this is the port's whole map.
+void PixelString::zigZagPixels(int start, const VirtualString& vs) {
+    const int perNode = vs.channelsPerNode();
+    const int segment = vs.zigZag * perNode;
+    const int end = start + (vs.pixelCount + vs.endNulls) * perNode;
+    for (int first = start + segment; first + segment <= end; first += 2 * segment) {
+        FlipPixels(first, first + segment - perNode, perNode);
+    }
+}
+
+void PixelString::setupReceiverMap(int start, const VirtualString& vs) {
+    int position = start;
+    addZeroRun(position, vs.receiverLeadZeros);
+    std::fill_n(outputMap.begin() + position, vs.receiverMarkers, PIXEL_MARKER_CHANNEL);
+    position += vs.receiverMarkers;
+    addZeroRun(position, vs.receiverTailZeros);
+}
+
+// Zero runs are where an output that drives a separate line would switch it, hence the marks.
+void PixelString::addZeroRun(int& position, int count) {
+    if (count <= 0) {
+        return;
+    }
+    portMarks.push_back({portNumber, position, 0, 0});
+    std::fill_n(outputMap.begin() + position, count, PIXEL_NULL_CHANNEL);
+    portMarks.push_back({portNumber, position + count, 1, 0});
+    position += count;
+}
+
+void PixelString::FlipPixels(int first, int last, int step) {
+    if (step <= 0 || first < 0 || last + step > (int)outputMap.size()) {
+        return;
+    }
+    int count = (last - first + step) / step;
+    int32_t* low = outputMap.data() + first;
+    int32_t* high = outputMap.data() + last;
+    for (int i = 0; i < count / 2; i++, low += step, high -= step) {
+        std::swap_ranges(low, low + step, high);
+    }
+}
+
+// The whole frame is a gather through the map and the owning string's brightness table; one inner
+// loop per string keeps the table in a register instead of a per-byte pointer load.
+uint8_t* PixelString::prepareOutput(const uint8_t* channelData) {
+    uint8_t* __restrict out = outputBuffer;
+    for (const VirtualString& vs : virtualStrings) {
+        const int32_t* __restrict map = vs.chMap;
+        const uint8_t* __restrict table = vs.brightnessMap;
+        const int count = vs.chanCount;
+        for (int k = 0; k < count; k++) {
+            out[k] = table[channelData[map[k]]];
+        }
+        out += count;
+    }
+    return outputBuffer;
+}
+
+void PixelString::invertOutput() {
+    inverted = !inverted;
+    for (VirtualString& vs : virtualStrings) {
+        for (uint8_t& value : vs.brightnessMap) {
+            value = static_cast<uint8_t>(~value);
+        }
+    }
+}
+
+void PixelString::DumpMap(const char* label) {
+    if (!WillLog(KIVLOG_EXCESS, LG_CHANNELOUT)) {
+        return;
+    }
+    LogExcess(LG_CHANNELOUT, "OutputMap: %s\n", label);
+    for (int i = 0; i < outputChannels && i < (int)outputMap.size(); i++) {
+        LogExcess(LG_CHANNELOUT, "map[%d] = %d\n", i, outputMap[i]);
+    }
+}

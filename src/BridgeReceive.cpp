@@ -113,7 +113,6 @@ void reportDDPOther(const DDPPacket& p) {
     } else {
         printf("Unknown packet: %d \n", p.id);
     }
-    fflush(stdout);
 }
 
 // Receives batches until the socket is dry and hands each datagram, with the bytes that arrived,

@@ -11,6 +11,7 @@
 #include "common/Timers.h"
 #include "common/WarningHolder.h"
 #include "platform/NetworkInterfaces.h"
+#include "platform/PinCapabilities.h"
 #include "platform/Serial.h"
 
 #include <arpa/inet.h>
@@ -90,9 +91,9 @@ std::string configPath(const char* file) {
 
 // Table changes hold the lock (the statistics readers walk the table) and forget the cached
 // indexes, which a shift of the entries would make point at the wrong universe.
-void appendEntry(const UniverseEntry& entry) {
+void appendEntries(const std::vector<UniverseEntry>& entries) {
     std::lock_guard<std::mutex> lk(InputUniversesLock);
-    InputUniverses.push_back(entry);
+    InputUniverses.insert(InputUniverses.end(), entries.begin(), entries.end());
     InputUniverseCount = static_cast<int>(InputUniverses.size());
     ResetUniverseCache();
 }
@@ -120,7 +121,7 @@ void setUnicastAddress(UniverseEntry& entry, const std::string& address) {
     WarningHolder::AddWarning(warning);
 }
 
-void addUniverseGroup(const Json::Value& group) {
+void addUniverseGroup(const Json::Value& group, std::vector<UniverseEntry>& entries) {
     if (!group.isObject() || !JsonInt(group["active"])) {
         return;
     }
@@ -130,6 +131,7 @@ void addUniverseGroup(const Json::Value& group) {
     }
     int first = JsonInt(group["id"]);
     int count = group.isMember("universeCount") ? JsonInt(group["universeCount"]) : 1;
+    count = std::min(count, MAX_UNIVERSE + 1);
     int channelCount = JsonInt(group["channelCount"]);
     long long start = JsonInt(group["startChannel"]);
     for (int i = 0; i < count && first + i <= MAX_UNIVERSE; i++, start += channelCount) {
@@ -143,7 +145,7 @@ void addUniverseGroup(const Json::Value& group) {
         if (type == TYPE_E131_UNICAST) {
             setUnicastAddress(entry, JsonString(group["address"]));
         }
-        appendEntry(entry);
+        entries.push_back(entry);
     }
 }
 
@@ -312,6 +314,10 @@ void openDMXInput(const Json::Value& input) {
     std::string device = JsonString(input["device"]);
     std::string path = "/dev/" + device;
     int channelCount = JsonInt(input["channelCount"]);
+    const PinCapabilities& receiveLine = PinCapabilities::getPinByUART(device + "-rx");
+    if (receiveLine.isReal()) {
+        receiveLine.configPin("uart", true, "");
+    }
     int fd = SerialOpen(path.c_str(), 250000, "N82", false);
     if (fd < 1) {
         if (fd == 0) {
@@ -328,7 +334,7 @@ void openDMXInput(const Json::Value& input) {
     entry.type = TYPE_DMX_SERIAL;
     entry.serialFd = fd;
     entry.deviceName = device;
-    appendEntry(entry);
+    appendEntries({entry});
     EPollManager::INSTANCE.addFileDescriptor(
         fd, [channelCount](int f) { return Bridge_ReadDMX(f, channelCount); });
 }
@@ -373,6 +379,7 @@ bool LoadInputUniversesFromFile() {
         return false;
     }
     bool found = false;
+    std::vector<UniverseEntry> entries;
     for (const auto& input : root["channelInputs"]) {
         if (!input.isObject() || JsonString(input["type"]) != "universes" || !JsonInt(input["enabled"])) {
             continue;
@@ -382,9 +389,10 @@ bool LoadInputUniversesFromFile() {
             expireOffSet = std::max(10LL, JsonInt64(input["timeout"]));
         }
         for (const auto& group : input["universes"]) {
-            addUniverseGroup(group);
+            addUniverseGroup(group, entries);
         }
     }
+    appendEntries(entries);
     return found;
 }
 

@@ -66,13 +66,13 @@ private:
     bool routePOST(const std::string& path, const httpserver::http_request& req, const Json::Value& body,
                    Json::Value& result);
     // GET "volume": a text/plain answer for "simple=true", else null with result filled.
-    std::shared_ptr<httpserver::http_response> getVolume(const httpserver::http_request& req,
+    std::shared_ptr<httpserver::http_response> volumeGET(const httpserver::http_request& req,
                                                          Json::Value& result);
-    bool postVolume(const std::string& path, Json::Value& result);
+    bool volumePOST(const std::string& path, Json::Value& result);
 
     int vcioFd = -1;
-    int lowVoltageCount = 0;        // consecutive low readings
-    bool lowVoltageWarned = false;  // the warning was raised this run
+    int lowVoltageCount = 0;       // consecutive low readings
+    bool lowVoltageWarned = false; // the warning was raised this run
 };
 
 class APIServer {

@@ -116,13 +116,13 @@ static void applyLogLevelOption(const char* spec) {
 int parseArguments(int argc, char** argv) {
     SetSetting("logFile", getKIVMediaDir("/logs/kivd.log"));
     static const struct option longOptions[] = {
-        {"displayvers", no_argument, nullptr, 'V'},   {"foreground", no_argument, nullptr, 'f'},
-        {"daemonize", no_argument, nullptr, 'd'},     {"restarted", no_argument, nullptr, 'r'},
-        {"volume", required_argument, nullptr, 'v'},  {"mode", required_argument, nullptr, 'm'},
-        {"log-file", required_argument, nullptr, 'l'}, {"playlist", required_argument, nullptr, 'p'},
-        {"position", required_argument, nullptr, 'P'}, {"detect-hardware", no_argument, nullptr, 'H'},
+        {"displayvers", no_argument, nullptr, 'V'},        {"foreground", no_argument, nullptr, 'f'},
+        {"daemonize", no_argument, nullptr, 'd'},          {"restarted", no_argument, nullptr, 'r'},
+        {"volume", required_argument, nullptr, 'v'},       {"mode", required_argument, nullptr, 'm'},
+        {"log-file", required_argument, nullptr, 'l'},     {"playlist", required_argument, nullptr, 'p'},
+        {"position", required_argument, nullptr, 'P'},     {"detect-hardware", no_argument, nullptr, 'H'},
         {"configure-hardware", no_argument, nullptr, 'C'}, {"help", no_argument, nullptr, 'h'},
-        {"log-level", required_argument, nullptr, 2},  {nullptr, 0, nullptr, 0}};
+        {"log-level", required_argument, nullptr, 2},      {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "Vfdrv:m:l:p:P:HCh", longOptions, nullptr)) != -1) {
         switch (c) {
@@ -274,7 +274,8 @@ static void startMQTT() {
     }
     LogInfo(LG_GENERAL, "Creating MQTT\n");
     mqtt = new MosquittoClient(host, getSettingInt("MQTTPort", 0), getSetting("MQTTPrefix", ""));
-    if (mqtt->Init(getSetting("MQTTUsername", ""), getSetting("MQTTPassword", ""), getSetting("MQTTCaFile", ""))) {
+    if (mqtt->Init(getSetting("MQTTUsername", ""), getSetting("MQTTPassword", ""),
+                   getSetting("MQTTCaFile", ""))) {
         Events::AddEventHandler(mqtt);
     } else {
         LogWarn(LG_CONTROL, "MQTT Init failed. Starting without MQTT. -- Maybe MQTT host doesn't resolve\n");
@@ -402,8 +403,8 @@ static void restartDaemon(const std::string& logLevel) {
     if (Player::INSTANCE.GetStatus() == 1 && Player::INSTANCE.WasScheduled()) {
         std::string playlist = Player::INSTANCE.GetPlaylistName();
         std::string position = std::to_string(Player::INSTANCE.GetPosition() - 1);
-        execlp(path.c_str(), path.c_str(), mode, "--log-level", logLevel.c_str(), "-r", "-p", playlist.c_str(),
-               "-P", position.c_str(), (char*)nullptr);
+        execlp(path.c_str(), path.c_str(), mode, "--log-level", logLevel.c_str(), "-r", "-p",
+               playlist.c_str(), "-P", position.c_str(), (char*)nullptr);
     } else {
         execlp(path.c_str(), path.c_str(), mode, "--log-level", logLevel.c_str(), "-r", (char*)nullptr);
     }

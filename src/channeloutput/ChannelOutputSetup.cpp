@@ -40,17 +40,29 @@ bool skipOutputRangeCompute = false;
 std::atomic<int> channelOutputFrame{0};
 std::atomic<float> mediaElapsedSeconds{0.0f};
 
+// Walks of the list started and finished. A remover waits, after its grace period, until every walk
+// that may have seen an unlinked entry has finished; the release/acquire pair on walksFinished is
+// what makes the frees safe in the memory model, not only in time.
+std::atomic<unsigned long> walksStarted{0};
+std::atomic<unsigned long> walksFinished{0};
+
+struct ListWalk {
+    ListWalk() { walksStarted.fetch_add(1); }
+    ~ListWalk() { walksFinished.fetch_add(1, std::memory_order_release); }
+};
+
 std::mutex rangeLock; // guards the two range lists
 OutputRangeList preciseOutputRanges;
 OutputRangeList outputRanges;
 
 const std::map<std::string, std::string> OUTPUT_REMAPS = {
-    {"VirtualMatrix", "FBMatrix"},      {"DMX-Pro", "USBDMX"},          {"DMX-Open", "USBDMX"},
-    {"Pixelnet-Lynx", "USBPixelnet"},   {"Pixelnet-Open", "USBPixelnet"}, {"universes", "UDPOutput"},
+    {"VirtualMatrix", "FBMatrix"},    {"DMX-Pro", "USBDMX"},
+    {"DMX-Open", "USBDMX"},           {"Pixelnet-Lynx", "USBPixelnet"},
+    {"Pixelnet-Open", "USBPixelnet"}, {"universes", "UDPOutput"},
 };
 
-const char* const OUTPUT_FILES[] = {"/co-universes.json", "/co-other.json", "/co-pwm.json", "/co-pixelStrings.json",
-                                    "/channeloutputs.json"};
+const char* const OUTPUT_FILES[] = {"/co-universes.json", "/co-other.json", "/co-pwm.json",
+                                    "/co-pixelStrings.json", "/channeloutputs.json"};
 
 void sleepMS(int ms) {
     // sleep_for resumes after a signal, so the full time always passes.
@@ -105,6 +117,13 @@ void destroyEntry(OutputListEntry* entry) {
     delete entry;
 }
 
+void waitForWalksInProgress() {
+    unsigned long started = walksStarted.load();
+    while (walksFinished.load(std::memory_order_acquire) < started && ChannelOutputThreadIsRunning()) {
+        sleepMS(1);
+    }
+}
+
 // Detaches and destroys every output that came from path; true when there was one.
 bool removeOutputsFrom(const std::string& path) {
     std::vector<OutputListEntry*> detached;
@@ -121,6 +140,7 @@ bool removeOutputsFrom(const std::string& path) {
     }
     if (ChannelOutputThreadIsRunning()) {
         sleepMS(100); // lets a walk of the output thread that is still on them finish
+        waitForWalksInProgress();
         for (auto* e : detached) {
             stopEntry(e);
         }
@@ -216,7 +236,8 @@ bool addConfiguredOutput(const Json::Value& config, const std::string& path) {
             return false;
         }
         if (!output->Init(config)) {
-            WarningHolder::AddWarning("Could not initialize output type " + type + ". Check logs for details.");
+            WarningHolder::AddWarning("Could not initialize output type " + type +
+                                      ". Check logs for details.");
             delete output;
             return false;
         }
@@ -268,13 +289,15 @@ bool ReloadChannelOutputsForFile(const std::string& path) {
     }
     const Json::Value& list = root.isObject() ? root["channelOutputs"] : Json::Value::nullSingleton();
     if (!list.isNull() && !list.isArray()) {
-        WarningHolder::AddWarning("Could not read the outputs of " + path + ": \"channelOutputs\" is not a list.");
+        WarningHolder::AddWarning("Could not read the outputs of " + path +
+                                  ": \"channelOutputs\" is not a list.");
         LogErr(LG_CHANNELOUT, "\"channelOutputs\" in %s is not an array\n", path.c_str());
         return changed;
     }
     for (Json::ArrayIndex i = 0; i < list.size(); i++) {
         if (!list[i].isObject()) {
-            WarningHolder::AddWarning("Output " + std::to_string(i + 1) + " of " + path + " is not an object.");
+            WarningHolder::AddWarning("Output " + std::to_string(i + 1) + " of " + path +
+                                      " is not an object.");
             LogErr(LG_CHANNELOUT, "Output %u of %s is not an object\n", i + 1, path.c_str());
             continue;
         }
@@ -309,7 +332,8 @@ int InitializeChannelOutputs() {
     skipOutputRangeCompute = true;
     for (const char* file : OUTPUT_FILES) {
         std::string path = getKIVMediaDir(std::string("/config") + file);
-        FileMonitor::INSTANCE.AddFile("ChannelOutputSetup", path, [path]() { reloadOutputFile(path); }, false);
+        FileMonitor::INSTANCE.AddFile(
+            "ChannelOutputSetup", path, [path]() { reloadOutputFile(path); }, false);
         FileMonitor::INSTANCE.TriggerFileChanged(path);
     }
     skipOutputRangeCompute = false;
@@ -322,6 +346,7 @@ int InitializeChannelOutputs() {
 }
 
 int PrepareChannelData(char* channelData) {
+    ListWalk walk;
     auto* data = reinterpret_cast<unsigned char*>(channelData);
     outputProcessors.ProcessData(data);
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
@@ -333,6 +358,7 @@ int PrepareChannelData(char* channelData) {
 }
 
 int SendChannelData(const char* channelData) {
+    ListWalk walk;
     if (WillLog(KIVLOG_DEBUG, LG_CHANNELDATA)) {
         char title[128];
         unsigned first = GetOutputRanges(false).front().first;
@@ -344,13 +370,15 @@ int SendChannelData(const char* channelData) {
             int count = std::min(e->channelCount, static_cast<int>(KIVD_MAX_CHANNELS) - e->startChannel);
             e->legacy->send(e->privData, channelData + e->startChannel, count);
         } else if (e->output) {
-            e->output->SendData(reinterpret_cast<unsigned char*>(const_cast<char*>(channelData)) + e->startChannel);
+            e->output->SendData(reinterpret_cast<unsigned char*>(const_cast<char*>(channelData)) +
+                                e->startChannel);
         }
     }
     return 0;
 }
 
 void StartingOutput() {
+    ListWalk walk;
     OutputMonitor::INSTANCE.AutoEnableOutputs();
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
         if (e->legacy) {
@@ -364,6 +392,7 @@ void StartingOutput() {
 }
 
 void StoppingOutput() {
+    ListWalk walk;
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
         stopEntry(e);
     }
@@ -405,6 +434,7 @@ int GetChannelOutputFrameNumber() {
 }
 
 std::set<std::string> GetOutputTypes() {
+    ListWalk walk;
     std::set<std::string> types;
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
         if (e->output && e->output->SupportsTesting()) {
@@ -416,6 +446,7 @@ std::set<std::string> GetOutputTypes() {
 
 void OverlayOutputTestData(const std::set<std::string>& types, unsigned char* channelData, int cycleNum,
                            float percentOfCycle, int testType, const Json::Value& config) {
+    ListWalk walk;
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
         if (e->output && e->output->SupportsTesting() &&
             (types.empty() || types.count(e->output->GetOutputType()))) {
@@ -429,7 +460,8 @@ std::string ChannelOutputJSON2CSV(Json::Value config) {
         return "";
     }
     auto text = [&config](const char* name, const char* missing) {
-        return config.isMember(name) ? JsonString(config[name], SaveJsonToString(config[name], "")) : std::string(missing);
+        return config.isMember(name) ? JsonString(config[name], SaveJsonToString(config[name], ""))
+                                     : std::string(missing);
     };
     std::string csv = text("enabled", "0") + "," + text("type", "") + "," + text("startChannel", "1") + "," +
                       text("channelCount", "1");
@@ -444,6 +476,7 @@ std::string ChannelOutputJSON2CSV(Json::Value config) {
 }
 
 std::vector<ChannelOutputInfo> GetChannelOutputInfo() {
+    ListWalk walk;
     std::vector<ChannelOutputInfo> info;
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
         info.push_back({static_cast<unsigned>(e->startChannel), static_cast<unsigned>(e->channelCount),
@@ -453,6 +486,7 @@ std::vector<ChannelOutputInfo> GetChannelOutputInfo() {
 }
 
 int ChannelOutputCount() {
+    ListWalk walk;
     int count = 0;
     for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
         count++;
@@ -461,7 +495,9 @@ int ChannelOutputCount() {
 }
 
 void addRange(unsigned int first, unsigned int last, OutputRangeList& precise, OutputRangeList& aligned) {
-    auto covers = [](const OutputRange& r, unsigned a, unsigned b) { return r.first <= a && r.first + r.second - 1 >= b; };
+    auto covers = [](const OutputRange& r, unsigned a, unsigned b) {
+        return r.first <= a && r.first + r.second - 1 >= b;
+    };
     for (const auto& r : precise) {
         if (covers(r, first, last)) {
             return;
@@ -521,7 +557,8 @@ void ComputeOutputRanges() {
             });
         } else if (e->legacy) {
             int last = e->startChannel + e->channelCount - 1;
-            LogInfo(LG_CHANNELOUT, "ChannelOutput:  Determined range needed %d - %d\n", e->startChannel, last);
+            LogInfo(LG_CHANNELOUT, "ChannelOutput:  Determined range needed %d - %d\n", e->startChannel,
+                    last);
             addRange(e->startChannel, last, precise, aligned);
         }
     }

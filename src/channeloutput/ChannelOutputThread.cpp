@@ -48,12 +48,15 @@ void sendOneFrame() {
     framesSent++;
 }
 
-// Waits until the next frame is due or a frame is forced; false when asked to stop.
-bool waitForNextFrame(std::chrono::steady_clock::time_point due) {
+enum class Wake { Due, Forced, Stop };
+
+// Waits until the next frame is due, a frame is forced or the thread is asked to stop.
+Wake waitForNextFrame(std::chrono::steady_clock::time_point due) {
     std::unique_lock<std::mutex> lk(threadLock);
     wakeUp.wait_until(lk, due, [] { return forceFrame || stopRequested.load(); });
+    bool forced = forceFrame;
     forceFrame = false;
-    return !stopRequested;
+    return stopRequested ? Wake::Stop : forced ? Wake::Forced : Wake::Due;
 }
 
 void outputThreadMain() {
@@ -62,6 +65,7 @@ void outputThreadMain() {
     StartingOutput();
     auto period = std::chrono::milliseconds(framePeriodMS.load());
     auto nextFrame = std::chrono::steady_clock::now();
+    Wake wake = Wake::Due;
     long long lastBusy = GetTimeMS();
     while (!stopRequested) {
         sendOneFrame();
@@ -71,12 +75,12 @@ void outputThreadMain() {
             LogDebug(LG_CHANNELOUT, "Nothing to show, stopping the channel output thread\n");
             break;
         }
-        nextFrame += period;
         auto now = std::chrono::steady_clock::now();
-        if (nextFrame < now) {
-            nextFrame = now; // late: no burst of catch-up frames
-        }
-        if (!waitForNextFrame(nextFrame)) {
+        // A forced frame restarts the schedule from now, so a stream of sync packets never pushes
+        // the regular frames away; a late frame does not cause a burst of catch-up frames.
+        nextFrame = wake == Wake::Forced ? now + period : std::max(nextFrame + period, now);
+        wake = waitForNextFrame(nextFrame);
+        if (wake == Wake::Stop) {
             break;
         }
     }

@@ -34,7 +34,9 @@ KIVColorOrder ColorOrderFromString(const std::string& text) {
             return static_cast<KIVColorOrder>(i);
         }
     }
-    LogWarn(LG_CHANNELOUT, "Unknown color order '%s', using RGB\n", text.c_str());
+    if (!text.empty()) {
+        LogWarn(LG_CHANNELOUT, "Unknown color order '%s', using RGB\n", text.c_str());
+    }
     return kColorOrderRGB;
 }
 

@@ -15,8 +15,9 @@ enum KIVColorOrder : int {
     kColorOrderONE = 6, // one channel per node ("W")
 };
 
-// The order named by text: RGB, RBG, GRB, BRG, GBR, BGR or W, in any letter case. Any other text
-// (including an empty one) logs a warning and reads as RGB, the order most strings are wired in.
+// The order named by text: RGB, RBG, GRB, BRG, GBR, BGR or W, in any letter case. An empty text
+// (an unset order) reads as RGB, the order most strings are wired in; any other text logs a
+// warning and reads as RGB too.
 KIVColorOrder ColorOrderFromString(const std::string& text);
 
 // The upper-case name of an order; a value outside the enumeration reads as "RGB".

@@ -18,5 +18,5 @@ int qmxSend(void*, const char*, int) {
 }
 } // namespace
 
-LegacyChannelOutput QMXOutput = {qmxMaxChannels, qmxOpen, qmxClose, qmxIsConfigured, nullptr, qmxSend, nullptr,
-                                 nullptr};
+LegacyChannelOutput QMXOutput = {qmxMaxChannels, qmxOpen, qmxClose, qmxIsConfigured,
+                                 nullptr,        qmxSend, nullptr,  nullptr};

@@ -38,7 +38,8 @@ void OutputProcessors::loadFromJSON(const Json::Value& doc) {
             WarningHolder::AddWarning("Output processor Remap has invalid channels and was skipped.");
             LogErr(LG_CHANNELOUT, "Invalid Remap output processor %u skipped\n", i);
         } else {
-            WarningHolder::AddWarning("Output processor type '" + type + "' is not supported and was skipped.");
+            WarningHolder::AddWarning("Output processor type '" + type +
+                                      "' is not supported and was skipped.");
             LogWarn(LG_CHANNELOUT, "Unsupported output processor type '%s' skipped\n", type.c_str());
         }
     }
@@ -53,8 +54,8 @@ void OutputProcessors::ProcessData(unsigned char* channelData) {
             continue;
         }
         for (unsigned loop = 0; loop < r.loops; loop++) {
-            std::memmove(channelData + r.destination + loop * r.count, channelData + r.source + loop * r.count,
-                         r.count);
+            std::memmove(channelData + r.destination + loop * r.count,
+                         channelData + r.source + loop * r.count, r.count);
         }
     }
 }

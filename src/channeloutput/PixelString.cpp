@@ -50,7 +50,9 @@ const Check LAYOUT_CHECKS[] = {
     {[](const VirtualString& vs) { return vs.endNulls < 0; }, "vs.endNulls < 0"},
     {[](const VirtualString& vs) { return vs.endNulls > MAX_PIXEL_STRING_LENGTH; },
      "vs.endNulls > MAX_PIXEL_STRING_LENGTH"},
-    {[](const VirtualString& vs) { return vs.startNulls + vs.pixelCount + vs.endNulls > MAX_PIXEL_STRING_LENGTH; },
+    {[](const VirtualString& vs) {
+         return vs.startNulls + vs.pixelCount + vs.endNulls > MAX_PIXEL_STRING_LENGTH;
+     },
      "(vs.startNulls + vs.pixelCount + vs.endNulls) > MAX_PIXEL_STRING_LENGTH"},
     {[](const VirtualString& vs) { return vs.reverse < 0; }, "vs.reverse < 0"},
     {[](const VirtualString& vs) { return vs.reverse > 1; }, "vs.reverse > 1"},
@@ -89,21 +91,21 @@ void makePlaceholder(VirtualString& vs) {
 
 // Four letters carry a white channel, first when the text starts with W and last otherwise; a single
 // letter is a one-channel node whatever the letter.
-void readColorOrder(const std::string& text, VirtualString& vs) {
-    std::string order = text;
-    if (text.size() == 4) {
-        bool whiteFirst = std::toupper(static_cast<unsigned char>(text[0])) == 'W';
-        vs.whiteOffset = whiteFirst ? 0 : 3;
-        order = whiteFirst ? text.substr(1) : text.substr(0, 3);
-    } else if (text.size() == 1) {
-        order = "W";
+std::string colourLetters(const std::string& text, VirtualString& vs) {
+    if (text.size() == 1) {
+        return std::string(1, 'W');
     }
-    vs.colorOrder = ColorOrderFromString(order);
+    if (text.size() != 4) {
+        return text;
+    }
+    bool whiteFirst = std::toupper(static_cast<unsigned char>(text[0])) == 'W';
+    vs.whiteOffset = whiteFirst ? 0 : 3;
+    return whiteFirst ? text.substr(1) : text.substr(0, 3);
 }
 
 VirtualString receiverString(int type, int receiver) {
-    // Type 1 receivers announce themselves with marker runs, type 2 with a zero run; type 3
-    // receivers are told apart by the output itself, so their string has no nodes.
+    // Type 1 receivers are addressed with marker runs, type 2 with a run of zero nodes; type 3
+    // receivers take no in-band nodes, their string only carries the receiver number.
     return VirtualString(type == 1 ? receiver : type == 2 ? 3 : 4, receiver);
 }
 
@@ -148,7 +150,7 @@ bool PixelString::ReadVirtualString(const Json::Value& config, VirtualString& vs
         return false;
     }
 
-    readColorOrder(JsonString(member(config, "colorOrder")), vs);
+    vs.colorOrder = ColorOrderFromString(colourLetters(JsonString(member(config, "colorOrder")), vs));
     if (vs.groupCount == 1) {
         vs.groupCount = 0;
     }
@@ -174,7 +176,8 @@ void PixelString::AddNullPixelString() {
 // Differential types 1-3, 4-9 and 10 and up select the three receiver families; the value within
 // the family is the number of receivers daisy-chained on the port.
 int PixelString::readReceiverCount(const Json::Value& config) {
-    int type = smartReceivers && hasMember(config, "differentialType") ? JsonInt(config["differentialType"]) : 0;
+    int type =
+        smartReceivers && hasMember(config, "differentialType") ? JsonInt(config["differentialType"]) : 0;
     int receivers = 1;
     smartReceiverType = type >= 10 ? 3 : type >= 4 ? 2 : type >= 1 ? 1 : 0;
     if (smartReceiverType != 0) {
@@ -255,7 +258,8 @@ bool PixelString::Init(Json::Value config, const Json::Value* pinConfig) {
     }
 
     if (pinConfig) {
-        portConfig = *pinConfig;
+        // The monitor reads members of it, which a value of another type would not survive.
+        portConfig = pinConfig->isObject() ? *pinConfig : Json::Value(Json::objectValue);
         OutputMonitor::INSTANCE.AddPortConfiguration(portNumber, portConfig, outputChannels > 0);
         portRegistered = true;
     }
@@ -280,7 +284,8 @@ void PixelString::buildMap() {
         vs.chMap = outputMap.data() + position;
         SetupMap(position + vs.startNulls * perNode, vs);
         vs.chanCount = (vs.startNulls + vs.pixelCount + vs.endNulls) * perNode;
-        std::fill_n(brightnessMaps.begin() + position, vs.chanCount, vs.brightnessMap);
+        uint8_t* table = vs.brightnessMap;
+        std::fill_n(brightnessMaps.begin() + position, vs.chanCount, table);
         position += vs.chanCount;
     }
 }

@@ -5,12 +5,34 @@
 #include "common/Log.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace {
 
 // The reserved bytes below this index are all zero; an ordinary string that runs past the real
 // channels may read them, but must never reach the marker byte or anything beyond the buffer.
 constexpr int64_t FIRST_NON_ZERO_RESERVED = PIXEL_MARKER_CHANNEL;
+
+// Shift that puts a byte at position b of a word as it lies in memory.
+constexpr int wordShift(int b) {
+    return std::endian::native == std::endian::little ? 8 * b : 56 - 8 * b;
+}
+
+// Eight bytes are looked up, then stored as one word: a byte at a time, the store port bounds the
+// loop, so packing the stores pays for the table lookup. No branch depends on the configuration.
+void gatherThroughTable(const uint8_t* channelData, const int32_t* __restrict map,
+                        const uint8_t* __restrict table, uint8_t* __restrict out, int count) {
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        auto at = [&](int b) { return uint64_t(table[channelData[map[k + b]]]) << wordShift(b); };
+        uint64_t word = at(0) | at(1) | at(2) | at(3) | at(4) | at(5) | at(6) | at(7);
+        std::memcpy(out + k, &word, sizeof(word));
+    }
+    for (; k < count; k++) {
+        out[k] = table[channelData[map[k]]];
+    }
+}
 
 } // namespace
 
@@ -60,7 +82,8 @@ void PixelString::setupPixelMap(int start, const VirtualString& vs) {
         }
     }
     if (clipped) {
-        LogWarn(LG_CHANNELOUT, "Port %d: string at channel %d with %d pixels runs past channel %u; the rest is unlit\n",
+        LogWarn(LG_CHANNELOUT,
+                "Port %d: string at channel %d with %d pixels runs past channel %u; the rest is unlit\n",
                 portNumber + 1, vs.startChannel + 1, vs.pixelCount, KIVD_MAX_CHANNELS);
     }
 
@@ -118,18 +141,11 @@ void PixelString::FlipPixels(int first, int last, int step) {
     }
 }
 
-// The whole frame is a gather through the map and the owning string's brightness table; one inner
-// loop per string keeps the table in a register instead of a per-byte pointer load.
 uint8_t* PixelString::prepareOutput(const uint8_t* channelData) {
-    uint8_t* __restrict out = outputBuffer;
+    uint8_t* out = outputBuffer;
     for (const VirtualString& vs : virtualStrings) {
-        const int32_t* __restrict map = vs.chMap;
-        const uint8_t* __restrict table = vs.brightnessMap;
-        const int count = vs.chanCount;
-        for (int k = 0; k < count; k++) {
-            out[k] = table[channelData[map[k]]];
-        }
-        out += count;
+        gatherThroughTable(channelData, vs.chMap, vs.brightnessMap, out, vs.chanCount);
+        out += vs.chanCount;
     }
     return outputBuffer;
 }

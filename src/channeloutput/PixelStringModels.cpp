@@ -43,13 +43,14 @@ int strandPosition(const std::string& text) {
     return value;
 }
 
-void placeString(std::map<std::string, ModelStrings>& models, const std::string& name, const VirtualString* vs) {
+void placeString(std::map<std::string, ModelStrings>& models, const std::string& name,
+                 const VirtualString* vs) {
     static const std::string STRAND = "-str-";
     size_t cut = name.find(STRAND);
     int position = cut == std::string::npos ? -1 : strandPosition(name.substr(cut + STRAND.size()));
     if (cut != std::string::npos && position < 0) {
-        LogWarn(LG_CHANNELOUT, "Overlay model string '%s': strand number above %d, added at the end\n", name.c_str(),
-                MAX_STRAND_POSITION);
+        LogWarn(LG_CHANNELOUT, "Overlay model string '%s': strand number above %d, added at the end\n",
+                name.c_str(), MAX_STRAND_POSITION);
     }
     ModelStrings& strings = models[cut == std::string::npos ? name : name.substr(0, cut)];
     if (position < 0) {
@@ -75,8 +76,8 @@ void nameStrings(const PixelString& port, int portPosition, std::map<std::string
     const auto& strings = port.virtualStrings;
     for (size_t i = 0; i < strings.size(); i++) {
         const VirtualString& vs = strings[i];
-        std::string name =
-            vs.description.empty() ? defaultName(portPosition, strings.size(), letter, counter) : vs.description;
+        std::string name = vs.description.empty() ? defaultName(portPosition, strings.size(), letter, counter)
+                                                  : vs.description;
         if (!vs.isSmartReceiver()) {
             counter++;
         } else if (i > 0) {
@@ -123,8 +124,8 @@ void createModel(const std::string& name, const ModelStrings& strings) {
     if (count == 0 || end - start < 1) {
         return;
     }
-    PixelOverlayManager::INSTANCE.addAutoOverlayModel(name, start, end - start, perNode, isVertical(name) ? "V" : "H",
-                                                      "BL", count, 1);
+    PixelOverlayManager::INSTANCE.addAutoOverlayModel(name, start, end - start, perNode,
+                                                      isVertical(name) ? "V" : "H", "BL", count, 1);
 }
 
 } // namespace

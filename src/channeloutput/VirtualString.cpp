@@ -19,7 +19,8 @@ VirtualString::VirtualString() {
     setIdentityBrightnessMap();
 }
 
-VirtualString::VirtualString(int receiverType, int receiverNumber) : receiverNum(static_cast<int8_t>(receiverNumber)) {
+VirtualString::VirtualString(int receiverType, int receiverNumber)
+    : receiverNum(static_cast<int8_t>(receiverNumber)) {
     setIdentityBrightnessMap();
     if (receiverType < 0 || receiverType > 3) {
         return;
@@ -32,8 +33,8 @@ VirtualString::VirtualString(int receiverType, int receiverNumber) : receiverNum
 }
 
 uint32_t VirtualString::receiverWord() const {
-    return static_cast<uint8_t>(receiverNum) | (uint32_t(receiverLeadZeros) << 8) | (uint32_t(receiverMarkers) << 16) |
-           (uint32_t(receiverTailZeros) << 24);
+    return static_cast<uint8_t>(receiverNum) | (uint32_t(receiverLeadZeros) << 8) |
+           (uint32_t(receiverMarkers) << 16) | (uint32_t(receiverTailZeros) << 24);
 }
 
 int VirtualString::channelsPerNode() const {

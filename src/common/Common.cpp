@@ -176,8 +176,12 @@ bool LoadJsonFromString(const std::string& text, Json::Value& value) {
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value parsed;
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors))
-        return false;
+    try {
+        if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors))
+            return false;
+    } catch (const std::exception&) {
+        return false; // jsoncpp throws instead of failing past its nesting limit
+    }
     value = parsed;
     return true;
 }

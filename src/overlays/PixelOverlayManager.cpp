@@ -34,10 +34,11 @@ void PixelOverlayManager::addAutoOverlayModel(const std::string& name, int start
                                               int channelsPerNode, const std::string& orientation,
                                               const std::string& startCorner, int strings, int strands) {
     LogDebug(LG_CHANNELOUT, "Auto overlay model '%s': start %d, %d channels, %d per node, %s %s, %d x %d\n",
-             name.c_str(), startChannel, channelCount, channelsPerNode, orientation.c_str(), startCorner.c_str(),
-             strings, strands);
+             name.c_str(), startChannel, channelCount, channelsPerNode, orientation.c_str(),
+             startCorner.c_str(), strings, strands);
     std::lock_guard<std::mutex> lock(modelsLock);
-    models[name] = {name, startChannel, channelCount, channelsPerNode, orientation, startCorner, strings, strands};
+    models[name] = {name,        startChannel, channelCount, channelsPerNode,
+                    orientation, startCorner,  strings,      strands};
 }
 
 std::vector<OverlayModelDefinition> PixelOverlayManager::getModels() {

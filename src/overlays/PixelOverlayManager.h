@@ -43,7 +43,9 @@ public:
 
     // Whether outputs should create models for their displays; on unless switched off.
     bool isAutoCreatePixelOverlayModels() const { return autoCreate.load(std::memory_order_relaxed); }
-    void setAutoCreatePixelOverlayModels(bool enabled) { autoCreate.store(enabled, std::memory_order_relaxed); }
+    void setAutoCreatePixelOverlayModels(bool enabled) {
+        autoCreate.store(enabled, std::memory_order_relaxed);
+    }
 
     // The model of that name, or null.
     const OverlayModelDefinition* getModel(const std::string& name);

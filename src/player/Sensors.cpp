@@ -23,8 +23,14 @@ void Sensors::DetectHWSensors() {
 }
 
 void Sensors::addSensorSources(const Json::Value& given) {
+    Json::Value added(Json::arrayValue);
+    appendAll(added, given);
     std::lock_guard<std::mutex> l(lock);
-    appendAll(sources, given);
+    for (const auto& definition : added) {
+        sources.append(definition);
+        if (definition.isObject() && definition["name"].isString() && !definition["name"].asString().empty())
+            sourceObjects.push_back(std::make_unique<SensorSource>(definition));
+    }
 }
 
 void Sensors::addSensors(const Json::Value& given) {
@@ -42,6 +48,8 @@ void Sensors::Close() {
     std::lock_guard<std::mutex> l(lock);
     sources = Json::Value(Json::arrayValue);
     sensors = Json::Value(Json::arrayValue);
+    sourceObjects.clear();
+    lockedGroup = -1;
 }
 
 Json::Value Sensors::GetSensorSources() {
@@ -49,11 +57,36 @@ Json::Value Sensors::GetSensorSources() {
     return sources;
 }
 
-void Sensors::reportSensors(Json::Value& result) {
-    result["sensors"] = Json::Value(Json::arrayValue);
-}
-
 Json::Value Sensors::GetSensors() {
     std::lock_guard<std::mutex> l(lock);
     return sensors;
+}
+
+SensorSource* Sensors::getSensorSource(const std::string& name) {
+    std::lock_guard<std::mutex> l(lock);
+    for (const auto& source : sourceObjects) {
+        if (source->getName() == name)
+            return source.get();
+    }
+    return nullptr;
+}
+
+void Sensors::updateSensorSources(bool forceInstant) {
+    std::lock_guard<std::mutex> l(lock);
+    for (const auto& source : sourceObjects)
+        source->update(forceInstant);
+}
+
+void Sensors::lockToGroup(int group) {
+    std::lock_guard<std::mutex> l(lock);
+    lockedGroup = group;
+}
+
+int Sensors::getLockedGroup() {
+    std::lock_guard<std::mutex> l(lock);
+    return lockedGroup;
+}
+
+void Sensors::reportSensors(Json::Value& result) {
+    result["sensors"] = Json::Value(Json::arrayValue);
 }

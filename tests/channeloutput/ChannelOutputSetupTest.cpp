@@ -19,10 +19,13 @@
 #include <vector>
 
 namespace {
+[[maybe_unused]] ::testing::Environment* const unloadPlugins =
+    ::testing::AddGlobalTestEnvironment(new UnloadPluginsAtExit());
+
 std::string Output(int id, int start, int count, const std::string& extra = "") {
     return "{\"type\": \"TestOutput\", \"enabled\": 1, \"id\": " + std::to_string(id) +
-           ", \"startChannel\": " + std::to_string(start) + ", \"channelCount\": " + std::to_string(count) + extra +
-           "}";
+           ", \"startChannel\": " + std::to_string(start) + ", \"channelCount\": " + std::to_string(count) +
+           extra + "}";
 }
 
 std::string OutputFile(const std::vector<std::string>& outputs) {
@@ -104,7 +107,8 @@ TEST_F(ChannelOutputSetup, StartChannelsOutsideTheBufferAreRefusedWithAWarning) 
     ASSERT_EQ(1, ChannelOutputCount()); // only the last: it ends exactly at the last channel
     EXPECT_EQ(8388607u, GetChannelOutputInfo()[0].startChannel);
     EXPECT_TRUE(HasWarning("Could not initialize output type TestOutput. Invalid start channel."));
-    EXPECT_TRUE(HasWarning("Could not initialize output type TestOutput. Channel count runs past the last channel."));
+    EXPECT_TRUE(
+        HasWarning("Could not initialize output type TestOutput. Channel count runs past the last channel."));
     EXPECT_TRUE(HasWarning("Could not initialize output type TestOutput. Invalid channel count."));
 }
 
@@ -120,8 +124,8 @@ TEST_F(ChannelOutputSetup, TypesWithoutPluginsAreWarnedUnderTheirReplacedName) {
 }
 
 TEST_F(ChannelOutputSetup, FailingOrThrowingInitDeletesThatOutputOnly) {
-    load("co-other.json", OutputFile({Output(1, 1, 3, ", \"failInit\": 1"), Output(2, 1, 3, ", \"throwInit\": \"boom\""),
-                                      Output(3, 1, 3)}));
+    load("co-other.json", OutputFile({Output(1, 1, 3, ", \"failInit\": 1"),
+                                      Output(2, 1, 3, ", \"throwInit\": \"boom\""), Output(3, 1, 3)}));
     EXPECT_EQ(1, ChannelOutputCount());
     EXPECT_EQ(1, probe()->live.load());
     EXPECT_TRUE(HasWarning("Could not initialize output type TestOutput. Check logs for details."));
@@ -132,7 +136,8 @@ TEST_F(ChannelOutputSetup, MalformedFilesWarnAndKeepWhatWasRunning) {
     load("co-other.json", OutputFile({Output(1, 1, 3)}));
     load("co-other.json", "{\"channelOutputs\": [");
     EXPECT_EQ(1, ChannelOutputCount());
-    EXPECT_TRUE(HasWarning("Could not parse " + media.file("config/co-other.json") + ". Some outputs may not work."));
+    EXPECT_TRUE(
+        HasWarning("Could not parse " + media.file("config/co-other.json") + ". Some outputs may not work."));
 
     load("co-pwm.json", "{\"channelOutputs\": {\"type\": \"TestOutput\"}}");
     load("channeloutputs.json", "{\"channelOutputs\": [3, \"x\", " + Output(9, 1, 1) + "]}");
@@ -144,9 +149,10 @@ TEST_F(ChannelOutputSetup, MalformedFilesWarnAndKeepWhatWasRunning) {
 }
 
 TEST_F(ChannelOutputSetup, ValuesOfTheWrongTypeReadLeniently) {
-    load("co-other.json", OutputFile({"{\"type\": \"TestOutput\", \"enabled\": \"1\", \"startChannel\": \"3\", "
-                                      "\"channelCount\": 2.0, \"id\": {}}",
-                                      "{\"type\": [1], \"enabled\": true, \"startChannel\": 1, \"channelCount\": 1}"}));
+    load("co-other.json",
+         OutputFile({"{\"type\": \"TestOutput\", \"enabled\": \"1\", \"startChannel\": \"3\", "
+                     "\"channelCount\": 2.0, \"id\": {}}",
+                     "{\"type\": [1], \"enabled\": true, \"startChannel\": 1, \"channelCount\": 1}"}));
     ASSERT_EQ(1, ChannelOutputCount());
     EXPECT_EQ(2u, GetChannelOutputInfo()[0].startChannel);
     EXPECT_EQ(2u, GetChannelOutputInfo()[0].channelCount);
@@ -158,8 +164,8 @@ TEST_F(ChannelOutputSetup, RewritingOneFileReplacesOnlyItsOutputs) {
     load("co-other.json", OutputFile({Output(4, 7, 3)}));
     auto info = GetChannelOutputInfo();
     ASSERT_EQ(2u, info.size());
-    EXPECT_EQ(99u, info[0].startChannel);  // the other file's output stays first
-    EXPECT_EQ(6u, info[1].startChannel);   // new outputs are appended
+    EXPECT_EQ(99u, info[0].startChannel); // the other file's output stays first
+    EXPECT_EQ(6u, info[1].startChannel);  // new outputs are appended
     EXPECT_EQ(2, probe()->live.load());
 
     media.remove("config/co-other.json");
@@ -189,8 +195,8 @@ TEST_F(ChannelOutputSetup, StartAndStopReachEveryOutputAndCloseDeletesThem) {
     EXPECT_EQ(0, ChannelOutputCount());
     EXPECT_EQ(0, probe()->live.load());
     std::lock_guard<std::mutex> lk(probe()->lock);
-    EXPECT_EQ((std::vector<std::string>{"init 1", "init 2", "starting 1", "starting 2", "stopping 1", "stopping 2",
-                                        "close 1", "close 2", "delete 1", "delete 2"}),
+    EXPECT_EQ((std::vector<std::string>{"init 1", "init 2", "starting 1", "starting 2", "stopping 1",
+                                        "stopping 2", "close 1", "close 2", "delete 1", "delete 2"}),
               probe()->events);
 }
 
@@ -225,8 +231,8 @@ int legacySend(void*, const char*, int count) {
     legacyChannelsSent = count;
     return 0;
 }
-LegacyChannelOutput testLegacy = {legacyMax, legacyOpen, legacyClose, legacyConfigured, nullptr, legacySend,
-                                  nullptr, nullptr};
+LegacyChannelOutput testLegacy = {legacyMax, legacyOpen, legacyClose, legacyConfigured,
+                                  nullptr,   legacySend, nullptr,     nullptr};
 } // namespace
 
 TEST_F(ChannelOutputSetup, ALegacyOutputNearTheEndGetsOnlyTheChannelsLeft) {
@@ -241,9 +247,10 @@ TEST_F(ChannelOutputSetup, ALegacyOutputNearTheEndGetsOnlyTheChannelsLeft) {
 
 TEST_F(ChannelOutputSetup, OutputProcessorsRunBeforeOutputsAndAddTheirRanges) {
     load("co-other.json", OutputFile({Output(1, 101, 3)}));
-    media.write("config/outputprocessors.json",
-                "{\"outputProcessors\": [{\"type\": \"Remap\", \"active\": 1, \"source\": 1, \"destination\": 101, "
-                "\"count\": 3, \"loops\": 1}, {\"type\": \"Brightness\"}]}");
+    media.write(
+        "config/outputprocessors.json",
+        "{\"outputProcessors\": [{\"type\": \"Remap\", \"active\": 1, \"source\": 1, \"destination\": 101, "
+        "\"count\": 3, \"loops\": 1}, {\"type\": \"Brightness\"}]}");
     InitializeChannelOutputs(); // loads the processors file and computes the ranges
     seq.Data()[0] = 7;
     seq.Data()[1] = 8;
@@ -253,6 +260,9 @@ TEST_F(ChannelOutputSetup, OutputProcessorsRunBeforeOutputsAndAddTheirRanges) {
     EXPECT_EQ((std::vector<unsigned char>{7, 8, 9}), frameOf(1));
     EXPECT_TRUE(HasWarning("Output processor type 'Brightness' is not supported and was skipped."));
     EXPECT_EQ("0-102", GetOutputRangesAsString(true, false));
+    media.remove("config/outputprocessors.json");
+    FileMonitor::INSTANCE.TriggerFileChanged(media.file("config/outputprocessors.json"));
+    EXPECT_EQ("100-102", GetOutputRangesAsString(true, false));
 }
 
 TEST_F(ChannelOutputSetup, RangesComeFromTheOutputsAndFollowReloads) {
@@ -287,7 +297,8 @@ TEST(ChannelOutputJSON2CSV, LongObjectsAreWhollyKept) {
     config["nested"]["a"] = 1;
     std::string csv = ChannelOutputJSON2CSV(config);
     EXPECT_GT(csv.size(), 300u * 60);
-    EXPECT_NE(std::string::npos, csv.find(";member1299=" + std::string(50, 'v') + ";nested={\"a\":1};type=Long"));
+    EXPECT_NE(std::string::npos,
+              csv.find(";member1299=" + std::string(50, 'v') + ";nested={\"a\":1};type=Long"));
 }
 
 namespace {

@@ -17,13 +17,17 @@
 #include <thread>
 
 namespace {
+[[maybe_unused]] ::testing::Environment* const unloadPlugins =
+    ::testing::AddGlobalTestEnvironment(new UnloadPluginsAtExit());
+
 std::string RandomOutputs(std::mt19937& rng, int firstId) {
     std::string list;
     int outputs = std::uniform_int_distribution<int>(0, 4)(rng);
     for (int i = 0; i < outputs; i++) {
         int start = std::uniform_int_distribution<int>(1, 5000)(rng);
         int count = std::uniform_int_distribution<int>(1, 600)(rng);
-        list += (list.empty() ? "" : ",") + std::string("{\"type\": \"TestOutput\", \"enabled\": 1, \"id\": ") +
+        list += (list.empty() ? "" : ",") +
+                std::string("{\"type\": \"TestOutput\", \"enabled\": 1, \"id\": ") +
                 std::to_string(firstId + i) + ", \"startChannel\": " + std::to_string(start) +
                 ", \"channelCount\": " + std::to_string(count) + "}";
     }

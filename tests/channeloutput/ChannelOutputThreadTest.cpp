@@ -47,6 +47,18 @@ TEST_F(ChannelOutputThread, ForcedFramesGoOutAtOnce) {
     EXPECT_GE(ChannelOutputFramesSent() - before, 4u);
 }
 
+TEST_F(ChannelOutputThread, ForcedFramesNeverHoldBackTheRegularOnes) {
+    SetSetting("ChannelOutputFrameRate", "40");
+    StartChannelOutputThread();
+    for (int i = 0; i < 100; i++) { // a sender syncing at 200 fps for half a second
+        ForceChannelOutputNow();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    unsigned long before = ChannelOutputFramesSent();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_GE(ChannelOutputFramesSent() - before, 6u); // 8 frames are due in 200 ms
+}
+
 TEST_F(ChannelOutputThread, StopsByItselfWhenThereIsNothingToShowAndRestarts) {
     SetSetting("ChannelOutputFrameRate", "100");
     StartChannelOutputThread();
@@ -71,4 +83,20 @@ TEST_F(ChannelOutputThread, KeepsRunningWhileBridgeDataIsFresh) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_TRUE(ChannelOutputThreadIsRunning());
+}
+
+TEST_F(ChannelOutputThread, SendsNoFramesWhileOutputIsDisabledButKeepsItsPace) {
+    SetSetting("ChannelOutputFrameRate", "100");
+    SetSetting("alwaysTransmit", "1");
+    StartChannelOutputThread();
+    DisableChannelOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a frame already being sent
+    unsigned long disabledAt = ChannelOutputFramesSent();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(disabledAt, ChannelOutputFramesSent());
+    EXPECT_TRUE(ChannelOutputThreadIsRunning());
+    EXPECT_FALSE(ChannelOutputEnabled());
+    EnableChannelOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_GE(ChannelOutputFramesSent() - disabledAt, 5u);
 }

@@ -69,7 +69,8 @@ TEST_F(DaemonLifecycle, ApiListensOnLoopbackOnly) {
     ASSERT_TRUE(daemon.start({"-f"}));
     ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop"));
     EXPECT_EQ(200, HttpGet(VERSION_URL).status);
-    EXPECT_EQ(0, HttpRequest("GET", "http://192.0.2.10:32322/kivd/version", "", "application/json", 1000).status);
+    EXPECT_EQ(
+        0, HttpRequest("GET", "http://192.0.2.10:32322/kivd/version", "", "application/json", 1000).status);
     daemon.signal(SIGINT);
     EXPECT_EQ(0, daemon.waitForExit(2000));
     RunCommand("ip link del kv0");

@@ -16,8 +16,8 @@
 namespace {
 // Publishes until the daemon's output shows `expected` after `from` (the daemon subscribes a
 // moment after it starts, and a message before that is not kept by the broker).
-bool PublishUntil(const MosquittoBroker& broker, DaemonProcess& daemon, const std::string& topic,
-                  size_t from, const std::string& expected) {
+bool PublishUntil(const MosquittoBroker& broker, DaemonProcess& daemon, const std::string& topic, size_t from,
+                  const std::string& expected) {
     for (int i = 0; i < 25; i++) {
         broker.publish(topic, "x");
         if (daemon.waitForOutputAfter(from, expected, 200)) {
@@ -63,7 +63,8 @@ TEST_F(DaemonMqtt, RestartTopicReExecutesWithTheRestartedFlag) {
     DaemonProcess daemon(media.path());
     ASSERT_TRUE(daemon.start({"-f", "--log-level", "debug:Sequence"}));
     ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop"));
-    ASSERT_TRUE(PublishUntil(broker, daemon, "kivtest/system/kivd/restart", 0, "Restarting KIV for request:"));
+    ASSERT_TRUE(
+        PublishUntil(broker, daemon, "kivtest/system/kivd/restart", 0, "Restarting KIV for request:"));
     ASSERT_TRUE(daemon.waitForOutput("Performing Restart."));
     size_t restartAt = daemon.output().find("Performing Restart.");
     ASSERT_TRUE(daemon.waitForOutputAfter(restartAt, "Starting main processing loop"));
@@ -79,7 +80,8 @@ TEST_F(DaemonMqtt, OtherTopicsOnlyLogTheInvalidRequest) {
     DaemonProcess daemon(media.path());
     ASSERT_TRUE(daemon.start({"-f"}));
     ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop"));
-    ASSERT_TRUE(PublishUntil(broker, daemon, "kivtest/system/kivd/top", 0, "Invalid request in kivd_callback"));
+    ASSERT_TRUE(
+        PublishUntil(broker, daemon, "kivtest/system/kivd/top", 0, "Invalid request in kivd_callback"));
     EXPECT_TRUE(daemon.running());
     daemon.signal(SIGTERM);
     EXPECT_EQ(0, daemon.waitForExit(3000));

@@ -72,7 +72,8 @@ TEST_F(DaemonOptions, HelpPrintsTheUsageTextExactlyAndExitsZero) {
 }
 
 TEST_F(DaemonOptions, UnknownOptionOrMissingArgumentPrintsUsageAndExitsOne) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"}, {"-x"}, {"-m"}, {"--log-level"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"-x"}, {"-m"}, {"--log-level"}}) {
         std::string out;
         EXPECT_EQ(1, DaemonProcess::runToCompletion(media.path(), args, out)) << args[0];
         EXPECT_NE(std::string::npos, out.find(expectedHelp())) << args[0];
@@ -86,8 +87,8 @@ TEST_F(DaemonOptions, LogLevelIsPrintedWhileOptionsAreParsed) {
     EXPECT_NE(std::string::npos, out.find("[Setting] Log Level set to 4 (debug)"));
     EXPECT_EQ(out.size() - expectedHelp().size(), out.find(expectedHelp()));
 
-    EXPECT_EQ(0, DaemonProcess::runToCompletion(media.path(), {"--log-level", "debug:schedule,player;excess:mqtt", "-h"},
-                                                out));
+    EXPECT_EQ(0, DaemonProcess::runToCompletion(
+                     media.path(), {"--log-level", "debug:schedule,player;excess:mqtt", "-h"}, out));
     EXPECT_EQ(0u, out.find("info;debug:Playlist,Schedule;excess:Control\n"));
 }
 
@@ -117,7 +118,8 @@ TEST_F(DaemonOptions, LaterDaemonizeDetachesAndLogsToTheLogFile) {
     ASSERT_TRUE(launcher.start({"-f", "-d"}));
     EXPECT_EQ(0, launcher.waitForExit(5000)); // the started process exits once the daemon forked
     ASSERT_TRUE(WaitForHttp("http://127.0.0.1:32322/kivd/version"));
-    for (int i = 0; i < 100 && media.read("logs/kivd.log").find("Starting main processing loop") == std::string::npos;
+    for (int i = 0;
+         i < 100 && media.read("logs/kivd.log").find("Starting main processing loop") == std::string::npos;
          i++) {
         usleep(20000);
     }

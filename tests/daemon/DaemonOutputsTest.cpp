@@ -16,8 +16,8 @@ protected:
     static void SetUpTestSuite() { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
     std::string outputs(int start, int count) {
         return "{\"channelOutputs\": [{\"type\": \"TestOutput\", \"enabled\": 1, \"startChannel\": " +
-               std::to_string(start) + ", \"channelCount\": " + std::to_string(count) + ", \"recordFile\": \"" +
-               media.file("frames.bin") + "\"}]}";
+               std::to_string(start) + ", \"channelCount\": " + std::to_string(count) +
+               ", \"recordFile\": \"" + media.file("frames.bin") + "\"}]}";
     }
     TestMediaDir media;
 };

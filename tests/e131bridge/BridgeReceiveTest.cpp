@@ -251,6 +251,7 @@ TEST_F(BridgeStore, DDPQueriesAreReportedOnStandardOutputOnly) {
     EXPECT_FALSE(DDP(wire::DDPData(0, {}, wire::DDP_V1 | wire::DDP_QUERY, 0, 251)));
     EXPECT_FALSE(DDP(wire::DDPData(0, {}, wire::DDP_V1 | wire::DDP_QUERY, 0, 250)));
     EXPECT_FALSE(DDP(wire::DDPData(0, {7}, wire::DDP_V1 | wire::DDP_PUSH, 0, 254)));
+    fflush(stdout);
     EXPECT_EQ("Query status packet: 251 \nQuery config packet: 250 \nUnknown packet: 254 \n",
               testing::internal::GetCapturedStdout());
     EXPECT_EQ(0, BridgeState::ddpPacketsReceived);

@@ -69,7 +69,7 @@ void MosquittoBroker::stop() {
 }
 
 bool MosquittoBroker::publish(const std::string& topic, const std::string& payload) const {
-    std::string cmd = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(brokerPort) + " -t '" + topic + "' -m '" +
-                      payload + "'";
+    std::string cmd = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(brokerPort) + " -t '" + topic +
+                      "' -m '" + payload + "'";
     return system(cmd.c_str()) == 0;
 }

@@ -17,3 +17,13 @@ inline TestOutputProbe* ProbeOfLoadedTestOutput() {
     dlclose(handle); // drops only the reference RTLD_NOLOAD added
     return probe ? probe() : nullptr;
 }
+
+#include "player/PluginManager.h"
+
+#include <gtest/gtest.h>
+
+// Unloads the plugins at the end of the test program, so leak checking sees every plugin freed.
+class UnloadPluginsAtExit : public ::testing::Environment {
+public:
+    void TearDown() override { PluginManager::INSTANCE.Cleanup(); }
+};

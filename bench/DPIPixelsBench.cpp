@@ -1,0 +1,126 @@
+// One DPI frame of 24 strings x 2400 channels in both display modes (1084 x 162 and 362 x 324),
+// against memcpy of the bytes the frame writes (8 data phases of pixelsPerPhase 3-byte pixels per
+// row), measured in the same run. The frame is PrepData: every port's prepareOutput and the
+// painting of the page; prepareOutput of the same ports alone is measured too, so the painting's
+// own share can be read off.
+
+#include "non-gpl/DPIPixels/DPIPixels.h"
+
+#include "channeloutput/PixelString.h"
+#include "common/Log.h"
+#include "common/Settings.h"
+#include "platform/SimulatedFrameBuffer.h"
+
+#include "RatioReporter.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sched.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int STRINGS = 24;
+constexpr int CHANNELS = 2400;
+
+struct Setup {
+    std::vector<uint8_t> channels = std::vector<uint8_t>(KIVD_MAX_CHANNELS + 8);
+    std::unique_ptr<DPIPixelsOutput> output;
+    std::vector<std::unique_ptr<PixelString>> ports;
+    std::string device;
+    Json::Value config;
+
+    explicit Setup(const char* geometry) {
+        // The frame-rate check may PUT to a local web server; a namespace without one keeps it
+        // from reaching a real front end on this machine.
+        static bool isolated = unshare(CLONE_NEWNET) == 0;
+        (void)isolated;
+        static char media[] = "/tmp/kiv-dpibench-XXXXXX";
+        static bool made = mkdtemp(media) != nullptr;
+        (void)made;
+        setenv("KIV_MEDIA_DIR", media, 1);
+        KIVLogger::INSTANCE.Init();
+        KIVLogger::INSTANCE.General.level = KIVLOG_ERROR; // the settings PUTs find no web server
+        KIVLogger::INSTANCE.ChannelOut.level = KIVLOG_ERROR;
+        SetSetting("SimulatedFrameBuffer", geometry);
+        device = std::string("dpibench-") + std::to_string(getpid()) + "-" + geometry;
+        std::mt19937 random(3);
+        for (int i = 0; i < STRINGS * CHANNELS; i++)
+            channels[i] = uint8_t(random());
+        config["subType"] = "DPIPixels";
+        config["device"] = device;
+        for (int s = 0; s < STRINGS; s++) {
+            Json::Value port;
+            port["portNumber"] = s;
+            Json::Value vs;
+            vs["startChannel"] = s * CHANNELS;
+            vs["pixelCount"] = CHANNELS / 3;
+            vs["colorOrder"] = "GRB";
+            vs["brightness"] = 100;
+            vs["gamma"] = 1.0;
+            port["virtualStrings"].append(vs);
+            config["outputs"].append(port);
+            ports.push_back(std::make_unique<PixelString>());
+            ports.back()->Init(port);
+        }
+        output = std::make_unique<DPIPixelsOutput>(0, STRINGS * CHANNELS);
+        if (!output->Init(config))
+            output.reset();
+    }
+    ~Setup() { unlink(SimulatedFrameBuffer::FilePath(device).c_str()); }
+};
+
+int PixelsPerPhase(const char* geometry) {
+    return std::strncmp(geometry, "1084", 4) == 0 ? 3 : 1;
+}
+
+void Frame(benchmark::State& state, const char* geometry) {
+    Setup setup(geometry);
+    if (!setup.output) {
+        state.SkipWithError("the output did not initialise");
+        return;
+    }
+    for (auto _ : state) {
+        setup.output->PrepData(setup.channels.data());
+        setup.output->SendData(setup.channels.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void PrepareOutputOnly(benchmark::State& state) {
+    Setup setup("362x324");
+    for (auto _ : state) {
+        for (auto& port : setup.ports)
+            benchmark::DoNotOptimize(port->prepareOutput(setup.channels.data()));
+        benchmark::ClobberMemory();
+    }
+}
+
+void MemcpyFrameBytes(benchmark::State& state, const char* geometry) {
+    size_t bytes = size_t(CHANNELS) * 8 * PixelsPerPhase(geometry) * 3;
+    std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), bytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(Frame, 1084x162, "1084x162");
+BENCHMARK_CAPTURE(Frame, 362x324, "362x324");
+BENCHMARK(PrepareOutputOnly);
+BENCHMARK_CAPTURE(MemcpyFrameBytes, 1084x162, "1084x162");
+BENCHMARK_CAPTURE(MemcpyFrameBytes, 362x324, "362x324");
+
+KIV_BENCHMARK_MAIN_WITH_RATIOS({"Frame/1084x162", "MemcpyFrameBytes/1084x162"},
+                               {"Frame/362x324", "MemcpyFrameBytes/362x324"},
+                               {"PrepareOutputOnly", "MemcpyFrameBytes/362x324"});

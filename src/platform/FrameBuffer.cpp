@@ -1,0 +1,92 @@
+// Backend choice and page bookkeeping shared by every framebuffer.
+
+#include "FrameBuffer.h"
+
+#include "FBDevFrameBuffer.h"
+#include "SimulatedFrameBuffer.h"
+
+#include "common/Common.h"
+#include "common/JsonValues.h"
+#include "common/Log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+bool drmConnectorExists(const std::string& connector) {
+    for (int card = 0; card < 10; card++) {
+        if (DirectoryExists("/sys/class/drm/card" + std::to_string(card) + "-" + connector)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+FrameBuffer* FrameBuffer::createFrameBuffer(const Json::Value& config) {
+    std::string device = JsonString(config["Device"]);
+    if (device.empty()) {
+        device = "fb1";
+    }
+    std::unique_ptr<FrameBuffer> fb;
+    if (startsWith(device, "fb") && FileExists("/dev/" + device)) {
+        fb = std::make_unique<FBDevFrameBuffer>(config);
+    } else if (!startsWith(device, "fb") && drmConnectorExists(device)) {
+        LogErr(LG_CHANNELOUT, "FrameBuffer %s is a DRM connector; DRM devices are not supported yet\n",
+               device.c_str());
+        return nullptr;
+    } else {
+        fb = std::make_unique<SimulatedFrameBuffer>(config);
+    }
+    if (!fb->InitializeFrameBuffer()) {
+        LogErr(LG_CHANNELOUT, "Could not initialize the %s framebuffer %s\n", fb->BackendName().c_str(),
+               device.c_str());
+        return nullptr;
+    }
+    LogDebug(LG_CHANNELOUT, "FrameBuffer %s (%s): %dx%d, %d bpp, line %d bytes, %d pages\n", device.c_str(),
+             fb->BackendName().c_str(), fb->Width(), fb->Height(), fb->BitsPerPixel(), fb->LineLength(),
+             fb->Pages());
+    return fb.release();
+}
+
+FrameBuffer::FrameBuffer(const Json::Value& config) {
+    device = JsonString(config["Device"]);
+    if (device.empty()) {
+        device = "fb1";
+    }
+    requestedWidth = std::max(0, JsonInt(config["Width"]));
+    requestedHeight = std::max(0, JsonInt(config["Height"]));
+    int bits = JsonInt(config["BitsPerPixel"]);
+    bitsPerPixel = (bits == 16 || bits == 32) ? bits : 24;
+    requestedPages = std::max(1, JsonInt(config["Pages"]));
+    pages = requestedPages;
+}
+
+FrameBuffer::~FrameBuffer() = default;
+
+void FrameBuffer::setGeometry(int w, int h, int lineBytes) {
+    width = w;
+    height = h;
+    lineLength = lineBytes;
+    pageSize = lineLength * height;
+}
+
+uint8_t* FrameBuffer::BufferPage(int p) const {
+    if (!pixels || p < 0 || p >= pages) {
+        return nullptr;
+    }
+    return pixels + static_cast<size_t>(p) * pageSize;
+}
+
+void FrameBuffer::ClearAllPages() {
+    if (pixels) {
+        std::memset(pixels, 0, static_cast<size_t>(pageSize) * pages);
+    }
+}
+
+void FrameBuffer::NextPage(bool /*wait*/) {
+    page = (page + 1) % pages;
+}

@@ -76,7 +76,7 @@ private:
     void setGeometryWS281x();
     void paintStaticBit(uint8_t* line, int bit, bool bankStart);
     void InitFrameWS281x();
-    void fillRowMatrix(const Bank& bank, int rows, const uint8_t* const* data);
+    void fillRowBlock(const Bank& bank, int first, int count, const uint8_t* const* data, uint64_t* block);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;
@@ -113,6 +113,5 @@ private:
     std::vector<Bank> banks;
     std::vector<std::vector<Lane>> lanes;              // per bank, fixed after Init
     std::array<const uint8_t*, MAX_STRINGS> rowData{}; // this frame's bytes of each string
-    std::vector<uint64_t> rowMatrix;                   // per painted row its three lane words; sized in Init
     std::vector<std::string> pinNames;                 // per string
 };

@@ -12,6 +12,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int BYTES_PER_PIXEL = 3;
@@ -35,11 +39,13 @@ inline uint64_t transpose8(uint64_t x) {
     return x ^ t ^ (t << 28);
 }
 
-// One data phase: the three bytes of the pixel value, PPP times. Stores never run past the
-// phase: a wider store into the next pixel measured slower (it overlaps the next bit's store).
-template <int PPP> inline void putPhase(uint8_t* at, uint8_t a, uint8_t b, uint8_t c) {
+// One data phase: PPP pixels of value `pixel`, whose bytes in memory order are its low three
+// (the first one holds lines 0 to 7). Stores never run past the phase: a wider store into the
+// next pixel measured slower, as it overlaps the next bit's store.
+template <int PPP> inline void putPhase(uint8_t* at, uint32_t pixel) {
+    const uint8_t a = uint8_t(pixel), b = uint8_t(pixel >> 8), c = uint8_t(pixel >> 16);
     if constexpr (PPP == 3 && std::endian::native == std::endian::little) {
-        uint64_t three = uint64_t(a) | uint64_t(b) << 8 | uint64_t(c) << 16;
+        uint64_t three = pixel & 0xFFFFFF;
         uint64_t word = three | three << 24 | three << 48;
         std::memcpy(at, &word, sizeof(word));
         at[8] = c;
@@ -52,27 +58,49 @@ template <int PPP> inline void putPhase(uint8_t* at, uint8_t a, uint8_t b, uint8
     }
 }
 
+// The eight data-phase pixels of a row (most significant bit first) from its three lane words,
+// in putPhase's form. With SSE2 the lane bytes' top bits are collected 16 at a time and shifted
+// up; elsewhere each word is bit-transposed.
+inline void dataPhasePixels(const uint64_t* lanes, uint32_t pixels[8]) {
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
+        __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(lanes + 2));
+        for (int b = 0; b < 8; b++) {
+            pixels[b] = uint32_t(_mm_movemask_epi8(low)) | uint32_t(_mm_movemask_epi8(high)) << 16;
+            low = _mm_add_epi8(low, low);
+            high = _mm_add_epi8(high, high);
+        }
+        return;
+    }
+#endif
+    const uint64_t t0 = transpose8(lanes[0]);
+    const uint64_t t1 = transpose8(lanes[1]);
+    const uint64_t t2 = transpose8(lanes[2]);
+    for (int b = 0; b < 8; b++) {
+        const int shift = 8 * (7 - b);
+        pixels[b] = uint32_t(uint8_t(t0 >> shift)) | uint32_t(uint8_t(t1 >> shift)) << 8 |
+                    uint32_t(uint8_t(t2 >> shift)) << 16;
+    }
+}
+
 struct RowWriter {
     uint8_t* out;
     int bit; // in the line
     int bitsPerLine;
     int lineSkip;
-    uint8_t latch0, latch1, latch2;
+    uint32_t latch; // the latch lines' level in putPhase's form
 };
 
 // Paints the data phases of one row: lanes holds the row's bytes at their lines' places. The
 // write state lives in locals while a bank is painted, since stores into the page could otherwise
 // alias every field the loop reads.
-template <int PPP>
-inline void OutputPixelRowWS281x(RowWriter& w, uint64_t lane0, uint64_t lane1, uint64_t lane2) {
-    const uint64_t t0 = transpose8(lane0);
-    const uint64_t t1 = transpose8(lane1);
-    const uint64_t t2 = transpose8(lane2);
+template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const uint64_t* lanes) {
+    uint32_t pixels[8];
+    dataPhasePixels(lanes, pixels);
     const bool wholeRowInLine = w.bit + 8 < w.bitsPerLine;
     for (int b = 0; b < 8; b++) {
-        const int shift = 8 * (7 - b);
-        putPhase<PPP>(w.out, uint8_t(t0 >> shift) | w.latch0, uint8_t(t1 >> shift) | w.latch1,
-                      uint8_t(t2 >> shift) | w.latch2);
+        putPhase<PPP>(w.out, pixels[b] | w.latch);
         w.out += PPP * BYTES_PER_PIXEL;
         if (!wholeRowInLine && w.bit + b + 1 == w.bitsPerLine) {
             w.out += w.lineSkip;
@@ -142,7 +170,6 @@ bool DPIPixelsOutput::InitializeWS281x() {
             }
         }
     }
-    rowMatrix.assign(3 * std::min(longestString, fit), 0);
     for (int p = 1; p < fb->Pages(); p++) {
         std::memcpy(fb->BufferPage(p), page0, fb->PageSize());
     }
@@ -154,30 +181,38 @@ void DPIPixelsOutput::InitFrameWS281x() {
     outPos = fb->BufferPage(page) + (pixelsPerPhase + 1) * BYTES_PER_PIXEL;
 }
 
-// Each string's bytes go down its column of the row matrix (a tight strided copy per string), so
-// a row is then three plain loads instead of a gather over 24 strings.
-void DPIPixelsOutput::fillRowMatrix(const Bank& bank, int rows, const uint8_t* const* data) {
-    uint8_t* base = reinterpret_cast<uint8_t*>(rowMatrix.data() + 3 * bank.firstRow);
+// Each string's bytes go down its column of a block of rows (a tight strided copy per string),
+// so a row is then three plain loads instead of a gather over 24 strings. Blocks are small enough
+// to stay in the first-level cache between the copies and the painting.
+void DPIPixelsOutput::fillRowBlock(const Bank& bank, int first, int count, const uint8_t* const* data,
+                                   uint64_t* block) {
+    std::fill_n(block, 3 * count, 0);
+    uint8_t* base = reinterpret_cast<uint8_t*>(block);
     for (const Lane& lane : lanes[&bank - banks.data()]) {
         int byte = std::endian::native == std::endian::little ? lane.shift / 8 : 7 - lane.shift / 8;
         uint8_t* column = base + lane.word * 8 + byte;
-        const uint8_t* from = data[lane.string];
-        const int count = std::min(lane.length, rows);
-        for (int pos = 0; pos < count; pos++) {
+        const uint8_t* from = data[lane.string] + first;
+        const int n = std::min(lane.length - first, count);
+        for (int pos = 0; pos < n; pos++) {
             column[pos * 24] = from[pos];
         }
     }
 }
 
 template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8_t* const* data) {
+    constexpr int BLOCK_ROWS = 128;
     const int rows = std::min(bank.rows, rowsThatFit() - bank.firstRow);
-    fillRowMatrix(bank, rows, data);
     latchMask = bank.latchMask;
-    const uint8_t l0 = uint8_t(latchMask >> 16), l1 = uint8_t(latchMask >> 8), l2 = uint8_t(latchMask);
-    RowWriter w{outPos, bitInLine, protoBitsPerLine, lineSkip, l0, l1, l2};
-    const uint64_t* row = rowMatrix.data() + 3 * bank.firstRow;
-    for (int pos = 0; pos < rows; pos++, row += 3) {
-        OutputPixelRowWS281x<PPP>(w, row[0], row[1], row[2]);
+    const uint32_t latch = uint32_t(uint8_t(latchMask >> 16)) | uint32_t(uint8_t(latchMask >> 8)) << 8 |
+                           uint32_t(uint8_t(latchMask)) << 16;
+    RowWriter w{outPos, bitInLine, protoBitsPerLine, lineSkip, latch};
+    alignas(16) uint64_t block[3 * BLOCK_ROWS];
+    for (int first = 0; first < rows; first += BLOCK_ROWS) {
+        const int count = std::min(BLOCK_ROWS, rows - first);
+        fillRowBlock(bank, first, count, data, block);
+        for (int pos = 0; pos < count; pos++) {
+            OutputPixelRowWS281x<PPP>(w, block + 3 * pos);
+        }
     }
     outPos = w.out;
     bitInLine = w.bit;
@@ -198,7 +233,6 @@ void DPIPixelsOutput::PrepData(unsigned char* channelData) {
         rowData[i] = tester ? tester->createTestData(strings[i], testCycle, testBrightness, channelData)
                             : strings[i]->prepareOutput(channelData);
     }
-    std::fill(rowMatrix.begin(), rowMatrix.end(), 0);
     for (const Bank& bank : banks) {
         if (bank.firstRow >= rowsThatFit()) {
             break;

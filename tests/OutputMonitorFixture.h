@@ -14,6 +14,7 @@
 #include "platform/SimulatedGPIO.h"
 #include "player/ChannelTester.h"
 #include "player/Sensors.h"
+#include "support/SimulatedGpioFile.h"
 #include "support/TestMediaDir.h"
 
 #include <gtest/gtest.h>
@@ -47,12 +48,6 @@ protected:
     };
 
     void SetUp() override {
-        char pattern[] = "/dev/shm/kiv-gpio-monitortest-XXXXXX";
-        int fd = mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        simFile = pattern;
-        setenv("KIV_GPIO_SIM_FILE", simFile.c_str(), 1);
         ResetSettingsForTesting();
         WarningHolder::RemoveAllWarnings();
         PinCapabilities::InitGPIO("test", &provider);
@@ -75,7 +70,6 @@ protected:
         Sensors::INSTANCE.Close();
         WarningHolder::RemoveAllWarnings();
         ResetSettingsForTesting();
-        unlink(simFile.c_str());
     }
 
     void addPort(int port, const std::string& json, bool enabled = true) {
@@ -128,19 +122,17 @@ protected:
     // Polls every pollMS (firing due timers on the way, as the main loop does) until done or the
     // time-out.
     static bool waitFor(const std::function<bool()>& done, int timeoutMS = 1000, int pollMS = 1) {
-        long long end = GetTimeMS() + timeoutMS;
-        while (!done()) {
-            if (GetTimeMS() > end)
-                return false;
-            Timers::INSTANCE.fireTimersInternal(GetTimeMS());
-            std::this_thread::sleep_for(std::chrono::milliseconds(pollMS));
-        }
-        return true;
+        return WaitFor(
+            [&]() {
+                Timers::INSTANCE.fireTimersInternal(GetTimeMS());
+                return done();
+            },
+            timeoutMS, pollMS);
     }
 
+    SimulatedGpioFile gpioFile{"monitortest"};
     TestMediaDir media;
     PiGPIOPinProvider provider{PiGPIOPinProvider::Backend::Simulated};
-    std::string simFile;
     std::mutex recordLock;
     std::vector<std::string> recorded;
 };

@@ -4,6 +4,7 @@
 #include "support/DaemonProcess.h"
 #include "support/HttpClient.h"
 #include "support/NetNamespace.h"
+#include "support/SimulatedGpioFile.h"
 #include "support/TestMediaDir.h"
 
 #include <gtest/gtest.h>
@@ -23,51 +24,23 @@ const std::string API = "http://127.0.0.1:32322";
 class DaemonPorts : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
-    void SetUp() override {
-        char pattern[] = "/dev/shm/kiv-gpio-daemontest-XXXXXX";
-        int fd = mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        simFile = pattern;
-        setenv("KIV_GPIO_SIM_FILE", simFile.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("KIV_GPIO_SIM_FILE");
-        unlink(simFile.c_str());
-    }
     // What another process sees of the daemon's pins, and how it drives one.
-    int pinLevel(int gpio) {
-        unsigned char b = 0xEE;
-        int fd = open(simFile.c_str(), O_RDONLY);
-        EXPECT_EQ(1, pread(fd, &b, 1, gpio));
-        close(fd);
-        return b;
-    }
-    void drivePin(int gpio, unsigned char level) {
-        int fd = open(simFile.c_str(), O_WRONLY);
-        EXPECT_EQ(1, pwrite(fd, &level, 1, gpio));
-        close(fd);
-    }
+    int pinLevel(int gpio) { return gpioFile.level(gpio); }
+    void drivePin(int gpio, unsigned char level) { EXPECT_TRUE(gpioFile.drive(gpio, level)); }
     // The warnings the daemon shows, from the API when it serves them, else from its file.
     std::string shownWarnings() {
         HttpResult r = HttpGet(API + "/kivd/warnings");
         return r.status == 200 ? r.body : media.read("tmp/warnings.json");
     }
     static bool waitFor(const std::function<bool()>& done, int timeoutMS = 3000) {
-        long long end = GetTimeMS() + timeoutMS;
-        while (!done()) {
-            if (GetTimeMS() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return WaitFor(done, timeoutMS, 10);
     }
     static HttpResult command(const std::string& name, const std::string& args) {
         return HttpPost(API + "/command", R"({"command": ")" + name + R"(", "args": )" + args + "}");
     }
 
+    SimulatedGpioFile gpioFile{"daemontest"};
     TestMediaDir media;
-    std::string simFile;
 };
 
 TEST_F(DaemonPorts, AFuseTrippedFromOutsideIsWarnedAndSetPortStatusPowersThePortAgain) {

@@ -14,6 +14,7 @@
 #include "platform/SimulatedFrameBuffer.h"
 #include "platform/SimulatedGPIO.h"
 #include "support/NetNamespace.h"
+#include "support/SimulatedGpioFile.h"
 #include "support/TestMediaDir.h"
 
 #include <gtest/gtest.h>
@@ -64,12 +65,6 @@ protected:
         KIVLogger::INSTANCE.Init();
         ResetSettingsForTesting();
         WarningHolder::RemoveAllWarnings();
-        char pattern[] = "/dev/shm/kiv-gpio-dpitest-XXXXXX";
-        int fd = mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        gpioFile = pattern;
-        setenv("KIV_GPIO_SIM_FILE", gpioFile.c_str(), 1);
         PinCapabilities::InitGPIO("test", &provider);
         device = "dpitest-" + std::to_string(getpid()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -84,7 +79,6 @@ protected:
     void TearDown() override {
         output.reset();
         SimulatedGPIO::INSTANCE.close();
-        unlink(gpioFile.c_str());
         unlink(SimulatedFrameBuffer::FilePath(device).c_str());
         WarningHolder::RemoveAllWarnings();
     }
@@ -139,7 +133,7 @@ protected:
 
     TestMediaDir media;
     PiGPIOPinProvider provider{PiGPIOPinProvider::Backend::Simulated};
-    std::string gpioFile;
+    SimulatedGpioFile gpioFile{"dpitest"};
     std::string device;
     std::vector<uint8_t> channels;
     Json::Value config;

@@ -3,6 +3,8 @@
 #include "platform/GPIOManager.h"
 #include "platform/SimulatedGPIO.h"
 
+#include "support/SimulatedGpioFile.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -26,40 +28,18 @@ long long nowMicros() {
 // Each test gets its own level file, so parallel tests never see each other's pins.
 class SimulatedPins : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/dev/shm/kiv-gpio-pintest-XXXXXX";
-        int fd = mkstemp(pattern);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        simFile = pattern;
-        setenv("KIV_GPIO_SIM_FILE", simFile.c_str(), 1);
-        PinCapabilities::InitGPIO("test", &provider);
-    }
+    void SetUp() override { PinCapabilities::InitGPIO("test", &provider); }
     void TearDown() override {
         GPIOManager::INSTANCE.Cleanup();
         SimulatedGPIO::INSTANCE.close();
-        unlink(simFile.c_str());
     }
-    // The byte another process sees for the GPIO.
-    int fileByte(int gpio) {
-        unsigned char b = 0xEE;
-        int fd = open(simFile.c_str(), O_RDONLY);
-        EXPECT_EQ(1, pread(fd, &b, 1, gpio));
-        close(fd);
-        return b;
-    }
+    int fileByte(int gpio) { return gpioFile.level(gpio); }
     static bool waitFor(const std::function<bool()>& done, int timeoutMS = 1000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMS);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return WaitFor(done, timeoutMS);
     }
 
+    SimulatedGpioFile gpioFile{"pintest"};
     PiGPIOPinProvider provider{PiGPIOPinProvider::Backend::Automatic};
-    std::string simFile;
 };
 
 TEST_F(SimulatedPins, HeaderNamesAndUartLinesMapToTheBoardsGpioNumbers) {
@@ -138,7 +118,7 @@ TEST_F(SimulatedPins, ALevelAnotherProcessWritesRaisesTheCallbackOnTheGpioThread
     ASSERT_EQ(0, pipe(times));
     pid_t child = fork();
     if (child == 0) {
-        int fd = open(simFile.c_str(), O_WRONLY);
+        int fd = open(gpioFile.path().c_str(), O_WRONLY);
         unsigned char one = '1';
         long long at = nowMicros(); // the steady clock is the same in both processes
         bool wrote = fd >= 0 && pwrite(fd, &one, 1, 17) == 1;

@@ -238,7 +238,7 @@ void DPIPixelsOutput::buildBanks() {
             row += rows[b];
         }
     }
-    lanes.assign(banks.size(), {});
+    lanes.assign(banks.size(), std::vector<Lane>(DATA_LINES));
     for (size_t b = 0; b < banks.size(); b++) {
         for (int k = 0; k < banks[b].count; k++) {
             int s = banks[b].firstString + k;
@@ -247,10 +247,15 @@ void DPIPixelsOutput::buildBanks() {
             }
             // Line p sits in byte p / 8 of the pixel value; the transposition wants its byte at
             // position 7 - p % 8 of that word.
-            lanes[b].push_back({s, strings[s]->outputChannels, bitPos[k] / 8, 8 * (7 - bitPos[k] % 8)});
+            const int word = bitPos[k] / 8, byte = 7 - bitPos[k] % 8;
+            const Lane lane{s, strings[s]->outputChannels, word, 8 * byte};
+            Lane& slot = lanes[b][8 * word + byte];
+            if (slot.length == 0) {
+                slot = lane;
+            } else {
+                lanes[b].push_back(lane);
+            }
         }
-        std::stable_sort(lanes[b].begin(), lanes[b].end(),
-                         [](const Lane& x, const Lane& y) { return x.word < y.word; });
     }
 }
 

@@ -75,8 +75,12 @@ private:
     bool InitializeWS281x();
     void setGeometryWS281x();
     void paintStaticBit(uint8_t* line, int bit, bool bankStart);
+    int32_t startPhaseValue() const;
     void InitFrameWS281x();
     void fillRowBlock(const Bank& bank, int first, int count, const uint8_t* const* data, uint64_t* block);
+    // pixels: per bit of a row (most significant first), the data-phase pixel of 16 rows.
+    void blockOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
+                       uint32_t* pixels);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;
@@ -111,7 +115,9 @@ private:
 
     int32_t edgePixels = 1;
     std::vector<Bank> banks;
-    std::vector<std::vector<Lane>> lanes;              // per bank, fixed after Init
+    // Per bank, fixed after Init: entry k is the lane of byte k % 8 of lane word k / 8 (length 0
+    // when no string drives it); further strings on an already driven line follow the 24.
+    std::vector<std::vector<Lane>> lanes;
     std::array<const uint8_t*, MAX_STRINGS> rowData{}; // this frame's bytes of each string
     std::vector<std::string> pinNames;                 // per string
 };

@@ -21,6 +21,12 @@ namespace {
 constexpr int BYTES_PER_PIXEL = 3;
 constexpr int32_t ALL_LINES = 0xFFFFFF;
 
+// A pixel value in putPhase's form: its bytes in the order they are stored.
+uint32_t inMemoryOrder(int32_t value) {
+    return uint32_t(uint8_t(value >> 16)) | uint32_t(uint8_t(value >> 8)) << 8 |
+           uint32_t(uint8_t(value)) << 16;
+}
+
 void putPixels(uint8_t* at, int32_t value, int count) {
     for (int k = 0; k < count; k++, at += BYTES_PER_PIXEL) {
         at[0] = uint8_t(value >> 16);
@@ -40,77 +46,160 @@ inline uint64_t transpose8(uint64_t x) {
 }
 
 // One data phase: PPP pixels of value `pixel`, whose bytes in memory order are its low three
-// (the first one holds lines 0 to 7). Stores never run past the phase: a wider store into the
-// next pixel measured slower, as it overlaps the next bit's store.
-template <int PPP> inline void putPhase(uint8_t* at, uint32_t pixel) {
-    const uint8_t a = uint8_t(pixel), b = uint8_t(pixel >> 8), c = uint8_t(pixel >> 16);
-    if constexpr (PPP == 3 && std::endian::native == std::endian::little) {
-        uint64_t three = pixel & 0xFFFFFF;
-        uint64_t word = three | three << 24 | three << 48;
-        std::memcpy(at, &word, sizeof(word));
-        at[8] = c;
+// (the first one holds lines 0 to 7); its fourth byte is the first of the end phase that follows,
+// which a single-pixel phase stores along with its own three. A three-pixel phase is stored with
+// the seven bytes of latch level after it (`after`: bytes 1 to 7 of a word), as one wide store.
+template <int PPP> inline void putPhase(uint8_t* at, uint32_t pixel, uint64_t after) {
+    if constexpr (PPP == 1 && std::endian::native == std::endian::little) {
+        std::memcpy(at, &pixel, sizeof(pixel));
+    } else if constexpr (PPP == 3 && std::endian::native == std::endian::little) {
+        const uint64_t three = pixel & 0xFFFFFF;
+        const uint64_t words[2] = {three | three << 24 | three << 48, three >> 16 | after};
+#if defined(__SSE2__)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                         _mm_set_epi64x(int64_t(words[1]), int64_t(words[0])));
+#else
+        std::memcpy(at, words, sizeof(words));
+#endif
     } else {
         for (int k = 0; k < PPP; k++, at += BYTES_PER_PIXEL) {
-            at[0] = a;
-            at[1] = b;
-            at[2] = c;
+            at[0] = uint8_t(pixel);
+            at[1] = uint8_t(pixel >> 8);
+            at[2] = uint8_t(pixel >> 16);
         }
     }
 }
 
-// The eight data-phase pixels of a row (most significant bit first) from its three lane words,
-// in putPhase's form. With SSE2 the lane bytes' top bits are collected 16 at a time and shifted
-// up; elsewhere each word is bit-transposed.
-inline void dataPhasePixels(const uint64_t* lanes, uint32_t pixels[8]) {
-#if defined(__SSE2__)
-    if constexpr (std::endian::native == std::endian::little) {
-        __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
-        __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(lanes + 2));
-        for (int b = 0; b < 8; b++) {
-            pixels[b] = uint32_t(_mm_movemask_epi8(low)) | uint32_t(_mm_movemask_epi8(high)) << 16;
-            low = _mm_add_epi8(low, low);
-            high = _mm_add_epi8(high, high);
-        }
-        return;
-    }
-#endif
+constexpr int BLOCK_ROWS = 16;
+using BlockPixels = uint32_t[8][BLOCK_ROWS]; // per bit (most significant first), per row
+
+// The eight data-phase pixels of a row from its three lane words, in putPhase's form.
+inline void rowPixels(const uint64_t* lanes, uint32_t latch, BlockPixels& out, int row) {
     const uint64_t t0 = transpose8(lanes[0]);
     const uint64_t t1 = transpose8(lanes[1]);
     const uint64_t t2 = transpose8(lanes[2]);
     for (int b = 0; b < 8; b++) {
         const int shift = 8 * (7 - b);
-        pixels[b] = uint32_t(uint8_t(t0 >> shift)) | uint32_t(uint8_t(t1 >> shift)) << 8 |
-                    uint32_t(uint8_t(t2 >> shift)) << 16;
+        out[b][row] = (uint32_t(uint8_t(t0 >> shift)) | uint32_t(uint8_t(t1 >> shift)) << 8 |
+                       uint32_t(uint8_t(t2 >> shift)) << 16) |
+                      latch;
     }
 }
+
+#if defined(__SSE2__)
+// Exchanges bits SHIFT apart between two vectors of bytes: a's bits in mask << SHIFT with b's in mask.
+template <int SHIFT> inline void swapBits(__m128i& a, __m128i& b, __m128i mask) {
+    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi16(a, SHIFT), b), mask);
+    b = _mm_xor_si128(b, t);
+    a = _mm_xor_si128(a, _mm_slli_epi16(t, SHIFT));
+}
+
+// Sixteen rows of eight lines (v[k]: byte r is the line in slot k at row r) become eight bit
+// planes (v[c]: bit k of byte r is bit c of slot k's byte at row r).
+inline void transposeLines(__m128i* v) {
+    const __m128i m1 = _mm_set1_epi8(0x55), m2 = _mm_set1_epi8(0x33), m4 = _mm_set1_epi8(0x0F);
+    swapBits<1>(v[0], v[1], m1);
+    swapBits<1>(v[2], v[3], m1);
+    swapBits<1>(v[4], v[5], m1);
+    swapBits<1>(v[6], v[7], m1);
+    swapBits<2>(v[0], v[2], m2);
+    swapBits<2>(v[1], v[3], m2);
+    swapBits<2>(v[4], v[6], m2);
+    swapBits<2>(v[5], v[7], m2);
+    swapBits<4>(v[0], v[4], m4);
+    swapBits<4>(v[1], v[5], m4);
+    swapBits<4>(v[2], v[6], m4);
+    swapBits<4>(v[3], v[7], m4);
+}
+
+// Sixteen bytes of a string of `length` bytes from byte `first` on (zero past its end).
+inline __m128i laneBytes(const uint8_t* string, int length, int first) {
+    const int left = length - first;
+    if (left >= BLOCK_ROWS) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(string + first));
+    }
+    alignas(16) uint8_t tail[BLOCK_ROWS] = {};
+    if (left > 0) {
+        std::copy_n(string + first, left, tail);
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+}
+
+// The data-phase pixels of sixteen rows from the bit planes of the three groups of eight lines:
+// each bit plane's bytes of the three groups are interleaved into pixels, with the latch byte as
+// fourth (the next pixel's first) byte.
+inline void blockPixels(const __m128i* slots, uint32_t latch, BlockPixels& out) {
+    const __m128i l0 = _mm_set1_epi8(char(latch)), l1 = _mm_set1_epi8(char(latch >> 8));
+    const __m128i l2 = _mm_set1_epi8(char(latch >> 16)), fourth = _mm_set1_epi8(char(latch));
+    for (int c = 0; c < 8; c++) {
+        const __m128i p0 = _mm_or_si128(slots[c], l0), p1 = _mm_or_si128(slots[8 + c], l1);
+        const __m128i p2 = _mm_or_si128(slots[16 + c], l2);
+        const __m128i low01 = _mm_unpacklo_epi8(p0, p1), high01 = _mm_unpackhi_epi8(p0, p1);
+        const __m128i low2 = _mm_unpacklo_epi8(p2, fourth), high2 = _mm_unpackhi_epi8(p2, fourth);
+        __m128i* to = reinterpret_cast<__m128i*>(out[7 - c]);
+        _mm_store_si128(to, _mm_unpacklo_epi16(low01, low2));
+        _mm_store_si128(to + 1, _mm_unpackhi_epi16(low01, low2));
+        _mm_store_si128(to + 2, _mm_unpacklo_epi16(high01, high2));
+        _mm_store_si128(to + 3, _mm_unpackhi_epi16(high01, high2));
+    }
+}
+#endif
 
 struct RowWriter {
     uint8_t* out;
     int bit; // in the line
     int bitsPerLine;
     int lineSkip;
-    uint32_t latch; // the latch lines' level in putPhase's form
+    uint64_t after; // for putPhase
+    // Single-pixel phases go in pairs: the bytes of the phases between two data phases, in the
+    // low and high word of the store (see putPhasePair).
+    uint64_t pairLow, pairHigh;
 };
 
-// Paints the data phases of one row: lanes holds the row's bytes at their lines' places. The
-// write state lives in locals while a bank is painted, since stores into the page could otherwise
-// alias every field the loop reads.
-template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const uint64_t* lanes) {
-    uint32_t pixels[8];
-    dataPhasePixels(lanes, pixels);
-    const bool wholeRowInLine = w.bit + 8 < w.bitsPerLine;
-    for (int b = 0; b < 8; b++) {
-        putPhase<PPP>(w.out, pixels[b] | w.latch);
-        w.out += PPP * BYTES_PER_PIXEL;
-        if (!wholeRowInLine && w.bit + b + 1 == w.bitsPerLine) {
-            w.out += w.lineSkip;
-        } else {
-            w.out += PPP * BYTES_PER_PIXEL * 2;
+// Data phases b and b + 1 of single-pixel bits with the end and start phases between them (and
+// the first byte of bit b + 2) as one 16-byte store.
+inline void putPhasePair(uint8_t* at, uint32_t first, uint32_t second, const RowWriter& w) {
+    const uint64_t low = first | w.pairLow, high = uint64_t(second) << 8 | w.pairHigh;
+#if defined(__SSE2__)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_set_epi64x(int64_t(high), int64_t(low)));
+#else
+    const uint64_t words[2] = {low, high};
+    std::memcpy(at, words, sizeof(words));
+#endif
+}
+
+// Paints the data phases of one row of a block. The write state lives in locals while a bank is
+// painted, since stores into the page could otherwise alias every field the loop reads.
+template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const BlockPixels& pixels, int row) {
+    constexpr int BIT_STEP = 3 * PPP * BYTES_PER_PIXEL;
+    if (PPP == 1 && std::endian::native == std::endian::little && w.bit + 8 < w.bitsPerLine) {
+        // The last pair would reach into the next row's start phase, which may belong to the
+        // next bank or be past the frame, so its two phases are stored on their own.
+        for (int b = 0; b < 6; b += 2) {
+            putPhasePair(w.out + b * BIT_STEP, pixels[b][row], pixels[b + 1][row], w);
         }
+        putPhase<PPP>(w.out + 6 * BIT_STEP, pixels[6][row], w.after);
+        putPhase<PPP>(w.out + 7 * BIT_STEP, pixels[7][row], w.after);
+        w.out += 8 * BIT_STEP;
+        w.bit += 8;
+        return;
     }
-    w.bit += 8;
-    if (w.bit >= w.bitsPerLine) {
-        w.bit -= w.bitsPerLine;
+    if (w.bit + 8 < w.bitsPerLine) {
+        for (int b = 0; b < 8; b++) {
+            putPhase<PPP>(w.out + b * BIT_STEP, pixels[b][row], w.after);
+        }
+        w.out += 8 * BIT_STEP;
+        w.bit += 8;
+        return;
+    }
+    for (int b = 0; b < 8; b++) {
+        putPhase<PPP>(w.out, pixels[b][row], w.after);
+        if (++w.bit == w.bitsPerLine) {
+            w.bit = 0;
+            w.out += PPP * BYTES_PER_PIXEL + w.lineSkip;
+        } else {
+            w.out += BIT_STEP;
+        }
     }
 }
 
@@ -134,12 +223,19 @@ int DPIPixelsOutput::rowsThatFit() const {
     return fb->Height() * protoBitsPerLine / 8;
 }
 
+// Every line high in a start phase but the latch lines, which hold the bank's latch level.
+int32_t DPIPixelsOutput::startPhaseValue() const {
+    if (!latchMode) {
+        return ALL_LINES;
+    }
+    return (ALL_LINES & ~(LatchPinAMask | LatchPinBMask | LatchPinCMask)) | latchMask;
+}
+
 void DPIPixelsOutput::paintStaticBit(uint8_t* line, int bit, bool bankStart) {
     const int ppp = pixelsPerPhase;
     uint8_t* start = line + (edgePixels + bit * 3 * ppp) * BYTES_PER_PIXEL;
-    int32_t high = ALL_LINES;
+    const int32_t high = startPhaseValue();
     if (latchMode) {
-        high = (ALL_LINES & ~(LatchPinAMask | LatchPinBMask | LatchPinCMask)) | latchMask;
         if (bankStart || bit == 0) {
             putPixels(start - BYTES_PER_PIXEL, latchMask, 1);
         }
@@ -182,8 +278,7 @@ void DPIPixelsOutput::InitFrameWS281x() {
 }
 
 // Each string's bytes go down its column of a block of rows (a tight strided copy per string),
-// so a row is then three plain loads instead of a gather over 24 strings. Blocks are small enough
-// to stay in the first-level cache between the copies and the painting.
+// so a row is then three plain loads instead of a gather over 24 strings.
 void DPIPixelsOutput::fillRowBlock(const Bank& bank, int first, int count, const uint8_t* const* data,
                                    uint64_t* block) {
     std::fill_n(block, 3 * count, 0);
@@ -199,19 +294,67 @@ void DPIPixelsOutput::fillRowBlock(const Bank& bank, int first, int count, const
     }
 }
 
+// The data-phase pixels of rows first to first + BLOCK_ROWS - 1 of a bank (rows past its strings'
+// ends are zero). With SSE2 each line's sixteen bytes are one load and the bit transposition works
+// on all sixteen rows at once.
+void DPIPixelsOutput::blockOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
+                                    uint32_t* pixels) {
+    BlockPixels& out = *reinterpret_cast<BlockPixels*>(pixels);
+#if defined(__SSE2__)
+    // Each group of eight lines is transposed as soon as it is loaded, while it is in registers.
+    __m128i planes[DATA_LINES];
+    const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
+    for (int g = 0; g < 3; g++) {
+        __m128i v[8];
+        for (int k = 0; k < 8; k++) {
+            const Lane& lane = bankLanes[8 * g + k];
+            v[k] = laneBytes(data[lane.string], lane.length, first);
+        }
+        for (size_t extra = DATA_LINES; extra < bankLanes.size(); extra++) {
+            const Lane& lane = bankLanes[extra];
+            if (lane.word == g) {
+                v[lane.shift / 8] =
+                    _mm_or_si128(v[lane.shift / 8], laneBytes(data[lane.string], lane.length, first));
+            }
+        }
+        transposeLines(v);
+        std::copy_n(v, 8, planes + 8 * g);
+    }
+    blockPixels(planes, latch, out);
+#else
+    uint64_t block[3 * BLOCK_ROWS];
+    fillRowBlock(bank, first, BLOCK_ROWS, data, block);
+    for (int row = 0; row < BLOCK_ROWS; row++) {
+        rowPixels(block + 3 * row, latch, out, row);
+    }
+#endif
+}
+
 template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8_t* const* data) {
-    constexpr int BLOCK_ROWS = 128;
     const int rows = std::min(bank.rows, rowsThatFit() - bank.firstRow);
     latchMask = bank.latchMask;
-    const uint32_t latch = uint32_t(uint8_t(latchMask >> 16)) | uint32_t(uint8_t(latchMask >> 8)) << 8 |
-                           uint32_t(uint8_t(latchMask)) << 16;
-    RowWriter w{outPos, bitInLine, protoBitsPerLine, lineSkip, latch};
-    alignas(16) uint64_t block[3 * BLOCK_ROWS];
+    // The latch level in putPhase's form, its first byte repeated as the end phase's first byte.
+    uint32_t latch = inMemoryOrder(latchMask);
+    latch |= (latch & 0xFF) << 24;
+    const uint64_t level = latch & 0xFFFFFF;
+    // Between two single-pixel data phases: the end phase (latch level, its first byte already
+    // in the pixel) and the start phase; after the second, its end phase's first byte and the
+    // next start's first byte.
+    const uint64_t high = inMemoryOrder(startPhaseValue());
+    const uint64_t end = level >> 8, start = high & 0xFF;
+    RowWriter w{outPos,
+                bitInLine,
+                protoBitsPerLine,
+                lineSkip,
+                level << 8 | level << 32 | uint64_t(latch) << 56,
+                (end | high << 16) << 32,
+                high >> 16 | (end | start << 16) << 40};
+    alignas(16) BlockPixels pixels;
     for (int first = 0; first < rows; first += BLOCK_ROWS) {
+        blockOfPixels(bank, first, data, latch, &pixels[0][0]);
         const int count = std::min(BLOCK_ROWS, rows - first);
-        fillRowBlock(bank, first, count, data, block);
-        for (int pos = 0; pos < count; pos++) {
-            OutputPixelRowWS281x<PPP>(w, block + 3 * pos);
+        for (int row = 0; row < count; row++) {
+            OutputPixelRowWS281x<PPP>(w, pixels, row);
         }
     }
     outPos = w.out;

@@ -291,6 +291,11 @@ struct FrameRateCase {
     const char* warning; // "" for none
 };
 
+// Shown in test listings instead of the raw bytes of the case.
+void PrintTo(const FrameRateCase& c, std::ostream* os) {
+    *os << c.geometry << " longest " << c.longest;
+}
+
 class DPIPixelsFrameRate : public DPIPixels, public ::testing::WithParamInterface<FrameRateCase> {};
 
 TEST_P(DPIPixelsFrameRate, ModeDecidesWhetherTheStringsFitAndAsksForTheOtherRate) {

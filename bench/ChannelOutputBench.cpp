@@ -19,17 +19,18 @@
 
 static std::atomic<long> allocations{0};
 
-void* operator new(size_t size) {
+// Kept out of line: GCC otherwise pairs an inlined call site with free() and reports a mismatch.
+__attribute__((noinline)) void* operator new(size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size ? size : 1)) {
         return p;
     }
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+__attribute__((noinline)) void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, size_t) noexcept {
+__attribute__((noinline)) void operator delete(void* p, size_t) noexcept {
     std::free(p);
 }
 

@@ -25,13 +25,14 @@ bool forceFrame = false;
 std::atomic<unsigned long> framesSent{0};
 std::atomic<int> framePeriodMS{25};
 std::atomic<bool> outputEnabled{true};
+std::atomic<bool> alwaysTransmit{false}; // "alwaysTransmit", read when the thread starts
 
 bool somethingToShow() {
     if (sequence && (sequence->hasBridgeData() || sequence->IsSequenceRunning())) {
         return true;
     }
     return PixelOverlayManager::INSTANCE.hasActiveOverlays() || ChannelTester::INSTANCE.Testing() ||
-           getSettingInt("alwaysTransmit", 0) != 0;
+           alwaysTransmit.load();
 }
 
 void sendOneFrame() {
@@ -100,6 +101,7 @@ int StartChannelOutputThread() {
     }
     int fps = std::clamp(getSettingInt("ChannelOutputFrameRate", 40), 1, 240);
     framePeriodMS = 1000 / fps;
+    alwaysTransmit = getSettingInt("alwaysTransmit", 0) != 0;
     stopRequested = false;
     forceFrame = false;
     threadRunning = true;

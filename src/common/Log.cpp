@@ -1,4 +1,4 @@
-// Named loggers, level specifications and the log line writer.
+// Named loggers, level texts and the log line writer.
 //
 // Line format: "YYYY-MM-DD HH:MM:SS.mmm (pid) [Logger] message". Error and warning lines carry
 // "ERROR: " / "WARN: " in front of the message so they stand out when grepping a long log; the
@@ -151,8 +151,8 @@ KIVLoggerInstance* KIVLogger::FindLogger(const std::string& name) {
     return nullptr;
 }
 
-// The whole specification is checked against a copy of the levels before any logger changes, so
-// a typo late in a long specification cannot leave the loggers half set.
+// The whole level text is checked against a copy of the levels before any logger changes, so
+// a typo late in a long level text cannot leave the loggers half set.
 bool SetLogLevelComplex(const std::string& spec) {
     std::vector<std::string> parts = split(spec, ';');
     if (!parts.empty() && trim(parts.back()).empty())

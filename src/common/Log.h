@@ -43,7 +43,7 @@ public:
     void Init();
     // Highest level of any logger (so 4 or 5 when some logger is at debug or excessive).
     int MinimumLogLevel() const;
-    // A specification that SetLogLevelComplex accepts and that reproduces the current levels.
+    // A level text that SetLogLevelComplex accepts and that reproduces the current levels.
     std::string GetLogLevelString() const;
 
     // All sixteen, in the order above. Returns nullptr for an unknown name (case-insensitive;
@@ -58,7 +58,7 @@ private:
                                             &Schedule,    &Sequence,   &Setting,  &Sync};
 };
 
-// Sets levels from a specification: "LEVEL" (all loggers) or "LEVEL:logger,logger" parts separated
+// Sets levels from a level text: "LEVEL" (all loggers) or "LEVEL:logger,logger" parts separated
 // by ";". Levels: error, warn, info, debug, excess (and a few spelled-out forms). Returns false and
 // changes nothing when any part is invalid.
 bool SetLogLevelComplex(const std::string& spec);

@@ -288,6 +288,7 @@ void PixelString::buildMap() {
         std::fill_n(brightnessMaps.begin() + position, vs.chanCount, table);
         position += vs.chanCount;
     }
+    planStraightCopies();
 }
 
 void PixelString::DumpConfig() {

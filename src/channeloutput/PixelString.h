@@ -81,4 +81,5 @@ private:
     void addZeroRun(int& position, int count);
     void zigZagPixels(int start, const VirtualString& vs);
     void buildMap();
+    void planStraightCopies();
 };

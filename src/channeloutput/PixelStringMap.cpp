@@ -2,6 +2,7 @@
 
 #include "PixelString.h"
 
+#include "NodeCopy.h"
 #include "common/Log.h"
 
 #include <algorithm>
@@ -34,7 +35,61 @@ void gatherThroughTable(const uint8_t* channelData, const int32_t* __restrict ma
     }
 }
 
+bool isIdentityTable(const uint8_t* table) {
+    for (int i = 0; i < 256; i++) {
+        if (table[i] != i) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The node order of map entries that read one node's channels, each once; false for anything else.
+bool readNodeOrder(const int32_t* map, int perNode, int32_t& base, uint8_t* order) {
+    base = *std::min_element(map, map + perNode);
+    bool seen[NODE_COPY_MAX_CHANNELS] = {};
+    for (int k = 0; k < perNode; k++) {
+        const int32_t offset = map[k] - base;
+        if (offset >= perNode || seen[offset]) {
+            return false;
+        }
+        seen[offset] = true;
+        order[k] = uint8_t(offset);
+    }
+    return true;
+}
+
+// Finds the pixels of vs (past its start nulls) that are consecutive nodes read in one order.
+void planStraightCopy(VirtualString& vs) {
+    vs.copyNodes = 0;
+    const int perNode = vs.channelsPerNode();
+    if (vs.isSmartReceiver() || vs.pixelCount <= 0 || perNode > NODE_COPY_MAX_CHANNELS ||
+        !isIdentityTable(vs.brightnessMap)) {
+        return;
+    }
+    const int32_t* map = vs.chMap + vs.startNulls * perNode;
+    int32_t base = 0;
+    if (!readNodeOrder(map, perNode, base, vs.copyOrder) ||
+        int64_t(base) + int64_t(vs.pixelCount) * perNode > FIRST_NON_ZERO_RESERVED) {
+        return;
+    }
+    for (int i = perNode; i < vs.pixelCount * perNode; i++) {
+        if (map[i] != map[i - perNode] + perNode) {
+            return;
+        }
+    }
+    vs.copyFirst = vs.startNulls * perNode;
+    vs.copyNodes = vs.pixelCount;
+    vs.copyFrom = base;
+}
+
 } // namespace
+
+void PixelString::planStraightCopies() {
+    for (VirtualString& vs : virtualStrings) {
+        planStraightCopy(vs);
+    }
+}
 
 void PixelString::SetupMap(int start, const VirtualString& vs) {
     int span = vs.pixelCount * vs.channelsPerNode();
@@ -144,7 +199,17 @@ void PixelString::FlipPixels(int first, int last, int step) {
 uint8_t* PixelString::prepareOutput(const uint8_t* channelData) {
     uint8_t* out = outputBuffer;
     for (const VirtualString& vs : virtualStrings) {
-        gatherThroughTable(channelData, vs.chMap, vs.brightnessMap, out, vs.chanCount);
+        if (vs.copyNodes == 0) {
+            gatherThroughTable(channelData, vs.chMap, vs.brightnessMap, out, vs.chanCount);
+        } else {
+            const int copied = vs.copyNodes * vs.channelsPerNode();
+            const int rest = vs.copyFirst + copied;
+            gatherThroughTable(channelData, vs.chMap, vs.brightnessMap, out, vs.copyFirst);
+            CopyNodes(channelData + vs.copyFrom, out + vs.copyFirst, vs.copyNodes, vs.channelsPerNode(),
+                      vs.copyOrder);
+            gatherThroughTable(channelData, vs.chMap + rest, vs.brightnessMap, out + rest,
+                               vs.chanCount - rest);
+        }
         out += vs.chanCount;
     }
     return outputBuffer;
@@ -157,6 +222,7 @@ void PixelString::invertOutput() {
             value = static_cast<uint8_t>(~value);
         }
     }
+    planStraightCopies();
 }
 
 void PixelString::DumpMap(const char* label) {

@@ -66,4 +66,12 @@ public:
 
     int32_t* chMap = nullptr; // first entry of this string's span in the port's output map
     int32_t chanCount = 0;    // channels of that span
+
+    // Set by the owner with chMap: from entry copyFirst of the span on, copyNodes whole nodes come
+    // straight from the consecutive channels at copyFrom (channel copyOrder[k] of a node going out
+    // k-th) through an identity brightness map, so they need no lookups; copyNodes 0 otherwise.
+    int32_t copyFirst = 0;
+    int32_t copyNodes = 0;
+    int32_t copyFrom = 0;
+    uint8_t copyOrder[4] = {};
 };

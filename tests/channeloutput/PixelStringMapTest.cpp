@@ -187,8 +187,10 @@ Json::Value RandomString(std::mt19937& rng) {
     vs["zigZag"] = pick(0, 2) ? 0 : pick(0, pixels);
     vs["reverse"] = pick(0, 1);
     vs["colorOrder"] = ORDERS[pick(0, 10)];
-    vs["brightness"] = pick(-10, 200);
-    vs["gamma"] = pick(0, 6000) / 100.0;
+    // Full brightness and gamma 1 (the defaults) take the straight-copy path where the map allows.
+    const bool plain = pick(0, 2) == 0;
+    vs["brightness"] = plain ? 100 : pick(-10, 200);
+    vs["gamma"] = plain ? 1.0 : pick(0, 6000) / 100.0;
     return vs;
 }
 
@@ -231,14 +233,20 @@ TEST_F(PixelStringMap, RandomValidPortsReadOnlyRealOrReservedChannels) {
         ASSERT_TRUE(port.Init(config)) << text;
         CheckSpansCoverTheMap(port, text);
         int size = std::max(port.outputChannels, MIN_PIXEL_STRING_BUFFER);
-        std::fill_n(port.outputBuffer, size, 0xA5);
-        const uint8_t* out = port.prepareOutput(channels.data());
-        for (int p = 0; p < port.outputChannels; p++) {
-            ASSERT_EQ(out[p], port.brightnessMaps[p][channels.data()[port.outputMap[p]]])
-                << p << " in " << text;
-        }
-        for (int p = port.outputChannels; p < size; p++) {
-            ASSERT_EQ(out[p], 0xA5) << "wrote past the port's channels at " << p << " in " << text;
+        // Inverting changes every table, which must take the straight copies out of use and back.
+        for (int inversion = 0; inversion < (round % 3 == 0 ? 3 : 1); inversion++) {
+            if (inversion > 0) {
+                port.invertOutput();
+            }
+            std::fill_n(port.outputBuffer, size, 0xA5);
+            const uint8_t* out = port.prepareOutput(channels.data());
+            for (int p = 0; p < port.outputChannels; p++) {
+                ASSERT_EQ(out[p], port.brightnessMaps[p][channels.data()[port.outputMap[p]]])
+                    << p << " in " << text << " after " << inversion << " inversions";
+            }
+            for (int p = port.outputChannels; p < size; p++) {
+                ASSERT_EQ(out[p], 0xA5) << "wrote past the port's channels at " << p << " in " << text;
+            }
         }
     }
 }

@@ -3,11 +3,12 @@
 
 #include "NodeCopy.h"
 
+#include "common/CpuFeatures.h"
+
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(KIV_HAVE_X86_SIMD)
 #include <tmmintrin.h>
-#define KIV_NODE_COPY_SSSE3 1
 #endif
 
 namespace {
@@ -29,7 +30,7 @@ void copyNodesOneByOne(const uint8_t* from, uint8_t* to, int nodes, int perNode,
     }
 }
 
-#if defined(KIV_NODE_COPY_SSSE3)
+#if defined(KIV_HAVE_X86_SIMD)
 // Copies the nodes that fit in whole 16-byte loads and stores inside both spans and returns how
 // many; each step moves the nodes that fit in 16 bytes (four of three channels, for example).
 __attribute__((target("ssse3"))) int copyNodesShuffled(const uint8_t* from, uint8_t* to, int nodes,
@@ -49,11 +50,6 @@ __attribute__((target("ssse3"))) int copyNodesShuffled(const uint8_t* from, uint
     }
     return at / perNode;
 }
-
-bool haveSSSE3() {
-    static const bool have = __builtin_cpu_supports("ssse3");
-    return have;
-}
 #endif
 
 } // namespace
@@ -67,8 +63,8 @@ void CopyNodes(const uint8_t* from, uint8_t* to, int nodes, int perNode, const u
         return;
     }
     int done = 0;
-#if defined(KIV_NODE_COPY_SSSE3)
-    if (haveSSSE3()) {
+#if defined(KIV_HAVE_X86_SIMD)
+    if (CpuHasSSSE3()) {
         done = copyNodesShuffled(from, to, nodes, perNode, order);
     }
 #endif

@@ -1,6 +1,7 @@
 // The DPI output end to end on the simulated framebuffer: the shown page is read back from its
 // shared-memory file and decoded as WS281x receivers (and latches) on the data lines would see it.
 #include "non-gpl/DPIPixels/DPIPixels.h"
+#include "non-gpl/DPIPixels/DPIPixelsShuffledRows.h"
 
 #include "channeloutput/PixelString.h"
 #include "common/Common.h"
@@ -27,6 +28,8 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -159,14 +162,38 @@ TEST(DPIPixelsPins, EachDataLineHasItsBitPositionAndOtherPinsNone) {
     EXPECT_EQ(DPIPixelsOutput::GetDPIPinBitPosition(""), -1);
 }
 
-class DPIPixelsPlain : public DPIPixels, public ::testing::WithParamInterface<const char*> {};
+// Display mode, and whether rows may take the shuffled writer (off: the general one, as on
+// processors without it).
+using WriterCase = std::tuple<const char*, bool>;
+
+class DPIPixelsWriters : public DPIPixels, public ::testing::WithParamInterface<WriterCase> {
+protected:
+    void SetUp() override {
+        DPIPixels::SetUp();
+        SetShuffledRowsEnabled(std::get<1>(GetParam()));
+    }
+    void TearDown() override {
+        SetShuffledRowsEnabled(true);
+        DPIPixels::TearDown();
+    }
+    const char* Geometry() const { return std::get<0>(GetParam()); }
+};
+
+std::string WriterCaseName(const ::testing::TestParamInfo<WriterCase>& info) {
+    return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_shuffled" : "_general");
+}
+
+const auto BOTH_MODES_BOTH_WRITERS =
+    ::testing::Combine(::testing::Values("1084x162", "362x324"), ::testing::Bool());
+
+class DPIPixelsPlain : public DPIPixelsWriters {};
 
 // The shipped 24-line board, strings of different lengths, two frames so two pages are shown.
 TEST_P(DPIPixelsPlain, ReceiversDecodeExactlyWhatEachPortPrepared) {
     std::vector<int> lengths;
     for (int i = 0; i < 24; i++)
         lengths.push_back(i == 5 ? 2400 : 30 * (i + 1) + (i % 3));
-    ASSERT_TRUE(InitOutput("DPIPixels", nullptr, lengths, GetParam()));
+    ASSERT_TRUE(InitOutput("DPIPixels", nullptr, lengths, Geometry()));
     EXPECT_EQ(SimulatedGPIO::INSTANCE.getMode(4), "dpi");
     EXPECT_EQ(SimulatedGPIO::INSTANCE.getMode(27), "dpi");
     for (int frameNumber = 1; frameNumber <= 2; frameNumber++) {
@@ -186,7 +213,7 @@ TEST_P(DPIPixelsPlain, ReceiversDecodeExactlyWhatEachPortPrepared) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsPlain, ::testing::Values("1084x162", "362x324"));
+INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsPlain, BOTH_MODES_BOTH_WRITERS, WriterCaseName);
 
 TEST_F(DPIPixels, TheFirstDataPhaseOfARowCarriesTheMostSignificantBit) {
     Json::Value one = Board({"P1-7"});
@@ -234,7 +261,7 @@ TEST_F(DPIPixels, BitPositionsComeFromPinsAndSharedOutputsFollowTheirLine) {
 
 // Three banks of 16 on the shipped latch board: banks differ in length, later banks name the
 // first bank's pins, by sharedOutput and by repeating them.
-class DPIPixelsLatch : public DPIPixels, public ::testing::WithParamInterface<const char*> {};
+class DPIPixelsLatch : public DPIPixelsWriters {};
 
 // Both display modes: the encoder's stores differ between them, and a store that reaches into the
 // next row would show as a wrong latch level at a bank switch.
@@ -242,7 +269,7 @@ TEST_P(DPIPixelsLatch, BanksAreSentInTurnWithTheirLatchHeldHigh) {
     std::vector<int> lengths(48);
     for (int i = 0; i < 48; i++)
         lengths[i] = i < 16 ? 60 + 3 * i : i < 32 ? 300 - 6 * (i - 16) : (i == 40 ? 0 : 90);
-    ASSERT_TRUE(InitOutput("DPIPixels-Latch48", nullptr, lengths, GetParam()));
+    ASSERT_TRUE(InitOutput("DPIPixels-Latch48", nullptr, lengths, Geometry()));
     const uint32_t latchLines = 0x000007; // P1-38, P1-40, P1-15: lines 16 to 18
     const uint32_t latchOf[3] = {0x000001, 0x000002, 0x000004};
     const int bankRows[3] = {106, 301, 90}; // longest + 1 padding row, longest + 1, longest
@@ -265,7 +292,7 @@ TEST_P(DPIPixelsLatch, BanksAreSentInTurnWithTheirLatchHeldHigh) {
     EXPECT_EQ(SimulatedGPIO::INSTANCE.getMode(20), "dpi");
 }
 
-INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsLatch, ::testing::Values("1084x162", "362x324"));
+INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsLatch, BOTH_MODES_BOTH_WRITERS, WriterCaseName);
 
 // The local web server's settings resource, as the front end would serve it.
 class SettingsRecorder : public httpserver::http_resource {

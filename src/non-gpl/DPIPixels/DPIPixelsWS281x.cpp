@@ -4,6 +4,7 @@
 // only the data phases: per row of the frame (one byte of every string) eight 24-bit values.
 
 #include "DPIPixels.h"
+#include "DPIPixelsShuffledRows.h"
 
 #include "channeloutput/PixelStringTester.h"
 #include "common/Log.h"
@@ -71,6 +72,8 @@ template <int PPP> inline void putPhase(uint8_t* at, uint32_t pixel, uint64_t af
 }
 
 constexpr int BLOCK_ROWS = 16;
+constexpr int CHUNK_BLOCKS = 16;
+static_assert(BLOCK_ROWS % SHUFFLED_ROW_GROUP == 0, "blocks hold whole groups of shuffled rows");
 using BlockPixels = uint32_t[8][BLOCK_ROWS]; // per bit (most significant first), per row
 
 // The eight data-phase pixels of a row from its three lane words, in putPhase's form.
@@ -200,6 +203,44 @@ template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const BlockPix
         } else {
             w.out += BIT_STEP;
         }
+    }
+}
+
+// The data-phase addresses of the next group of rows when each of them lies within one line, with
+// the writer moved past them; false, and the writer unchanged, otherwise.
+template <int PPP> bool claimWholeRows(RowWriter& w, uint8_t** starts) {
+    constexpr int BIT_STEP = 3 * PPP * BYTES_PER_PIXEL;
+    uint8_t* out = w.out;
+    int bit = w.bit;
+    for (int r = 0; r < SHUFFLED_ROW_GROUP; r++) {
+        if (bit + 8 > w.bitsPerLine) {
+            return false;
+        }
+        starts[r] = out;
+        bit += 8;
+        if (bit == w.bitsPerLine) {
+            bit = 0;
+            out += 7 * BIT_STEP + PPP * BYTES_PER_PIXEL + w.lineSkip;
+        } else {
+            out += 8 * BIT_STEP;
+        }
+    }
+    w.out = out;
+    w.bit = bit;
+    return true;
+}
+
+// Writes the first `count` rows of a block, in groups of shuffled rows where they lie within lines.
+template <int PPP>
+void paintBlock(RowWriter& w, const BlockPixels& pixels, int count, const ShuffledRowPattern* shuffled) {
+    int row = 0;
+    uint8_t* starts[SHUFFLED_ROW_GROUP];
+    for (; shuffled && row + SHUFFLED_ROW_GROUP <= count && claimWholeRows<PPP>(w, starts);
+         row += SHUFFLED_ROW_GROUP) {
+        WriteShuffledRows(pixels, row, starts, *shuffled);
+    }
+    for (; row < count; row++) {
+        OutputPixelRowWS281x<PPP>(w, pixels, row);
     }
 }
 
@@ -349,12 +390,22 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
                 level << 8 | level << 32 | uint64_t(latch) << 56,
                 (end | high << 16) << 32,
                 high >> 16 | (end | start << 16) << 40};
-    alignas(16) BlockPixels pixels;
-    for (int first = 0; first < rows; first += BLOCK_ROWS) {
-        blockOfPixels(bank, first, data, latch, &pixels[0][0]);
-        const int count = std::min(BLOCK_ROWS, rows - first);
-        for (int row = 0; row < count; row++) {
-            OutputPixelRowWS281x<PPP>(w, pixels, row);
+    const bool shuffle = ShuffledRowsAvailable();
+    ShuffledRowPattern shuffled{};
+    if (shuffle) {
+        PrepareShuffledRows(PPP, uint32_t(level), uint32_t(high), shuffled);
+    }
+    // The pixels of several blocks are made before any of them is written: loads issued among
+    // the page stores would wait for those (rarely cached) stores to complete.
+    alignas(16) BlockPixels pixels[CHUNK_BLOCKS];
+    for (int chunk = 0; chunk < rows; chunk += CHUNK_BLOCKS * BLOCK_ROWS) {
+        const int chunkEnd = std::min(rows, chunk + CHUNK_BLOCKS * BLOCK_ROWS);
+        for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {
+            blockOfPixels(bank, first, data, latch, &pixels[(first - chunk) / BLOCK_ROWS][0][0]);
+        }
+        for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {
+            paintBlock<PPP>(w, pixels[(first - chunk) / BLOCK_ROWS], std::min(BLOCK_ROWS, chunkEnd - first),
+                            shuffle ? &shuffled : nullptr);
         }
     }
     outPos = w.out;

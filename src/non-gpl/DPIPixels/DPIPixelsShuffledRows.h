@@ -1,0 +1,32 @@
+#pragma once
+// The data phases of whole WS281x rows written with byte shuffles, where the processor has SSSE3:
+// a row's eight data-phase pixels become a few wide stores that carry the static bytes between
+// them as well, instead of a store per phase assembled in general registers.
+
+#include <cstdint>
+
+constexpr int SHUFFLED_ROW_GROUP = 4; // rows written per call
+
+// The shuffles and static bytes of one bank for one phase width (pixels per phase, 1 or 3).
+struct ShuffledRowPattern {
+    alignas(16) uint8_t masks[4][16];
+    alignas(16) uint8_t statics[2][16];
+    int pixelsPerPhase = 1;
+};
+
+// Whether WriteShuffledRows may be called: the processor has SSSE3 and the writer is enabled.
+bool ShuffledRowsAvailable();
+// Enabled by default. Disabled, every row takes the general writer, the one processors without
+// SSSE3 run, so that both can be checked on one machine.
+void SetShuffledRowsEnabled(bool enabled);
+
+// endLevel and startLevel: the end- and start-phase pixel values, bytes in memory order.
+void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLevel,
+                         ShuffledRowPattern& pattern);
+
+// Writes rows first to first + SHUFFLED_ROW_GROUP - 1 (first a multiple of the group) of a block
+// of pixels (per bit, most significant first, per row: three data bytes in memory order and a
+// fourth ignored), row k at starts[k], the address of its first data phase. Each row must lie
+// within one line; only bytes of its own phases are written.
+void WriteShuffledRows(const uint32_t (*pixels)[16], int first, uint8_t* const* starts,
+                       const ShuffledRowPattern& pattern);

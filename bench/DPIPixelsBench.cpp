@@ -3,6 +3,8 @@
 // row), measured in the same run. The frame is PrepData: every port's prepareOutput and the
 // painting of the page; prepareOutput of the same ports alone is measured too, and EncodeOnly
 // takes it off each frame, which leaves the painting (its CPU column means nothing: manual time).
+// PageStores is the floor the page itself sets: 16-byte stores of a constant that cover every
+// data phase of a frame, in a framebuffer of the same geometry, rotating its pages the same way.
 
 #include "non-gpl/DPIPixels/DPIPixels.h"
 
@@ -128,6 +130,39 @@ void PrepareOutputOnly(benchmark::State& state) {
     }
 }
 
+void PageStores(benchmark::State& state, const char* geometry) {
+    Setup setup(geometry); // for the settings and media directory; its own pages are not touched
+    const int ppp = PixelsPerPhase(geometry);
+    Json::Value config;
+    config["Device"] = setup.device + "-stores";
+    config["Pages"] = 3;
+    std::unique_ptr<FrameBuffer> fb(FrameBuffer::createFrameBuffer(config));
+    if (!fb) {
+        state.SkipWithError("no framebuffer");
+        return;
+    }
+    fb->ClearAllPages();
+    const int bitStep = 9 * ppp;         // bytes per WS281x bit
+    const int bitsPerStore = 4 - ppp;    // a 16-byte store covers one 9-byte or two 3-byte data phases
+    const int firstData = (ppp + 1) * 3; // as the encoder starts a frame
+    const int linesUsed = CHANNELS * 8 / 120;
+    uint8_t value[16];
+    std::memset(value, 0x5A, sizeof(value));
+    int page = 0;
+    for (auto _ : state) {
+        uint8_t* pixels = fb->BufferPage(page);
+        page = (page + 1) % fb->Pages();
+        for (int line = 0; line < linesUsed; line++) {
+            uint8_t* at = pixels + size_t(line) * fb->LineLength() + firstData;
+            for (int bit = 0; bit + bitsPerStore <= 120; bit += bitsPerStore) {
+                std::memcpy(at + bit * bitStep, value, sizeof(value));
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    unlink(SimulatedFrameBuffer::FilePath(config["Device"].asString()).c_str());
+}
+
 void MemcpyFrameBytes(benchmark::State& state, const char* geometry) {
     size_t bytes = size_t(CHANNELS) * 8 * PixelsPerPhase(geometry) * 3;
     std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
@@ -145,6 +180,8 @@ BENCHMARK_CAPTURE(Frame, 362x324, "362x324");
 BENCHMARK_CAPTURE(EncodeOnly, 1084x162, "1084x162")->UseManualTime();
 BENCHMARK_CAPTURE(EncodeOnly, 362x324, "362x324")->UseManualTime();
 BENCHMARK(PrepareOutputOnly);
+BENCHMARK_CAPTURE(PageStores, 1084x162, "1084x162");
+BENCHMARK_CAPTURE(PageStores, 362x324, "362x324");
 BENCHMARK_CAPTURE(MemcpyFrameBytes, 1084x162, "1084x162");
 BENCHMARK_CAPTURE(MemcpyFrameBytes, 362x324, "362x324");
 
@@ -152,4 +189,6 @@ KIV_BENCHMARK_MAIN_WITH_RATIOS({"Frame/1084x162", "MemcpyFrameBytes/1084x162"},
                                {"Frame/362x324", "MemcpyFrameBytes/362x324"},
                                {"EncodeOnly/1084x162/manual_time", "MemcpyFrameBytes/1084x162"},
                                {"EncodeOnly/362x324/manual_time", "MemcpyFrameBytes/362x324"},
-                               {"PrepareOutputOnly", "MemcpyFrameBytes/362x324"});
+                               {"PrepareOutputOnly", "MemcpyFrameBytes/362x324"},
+                               {"PageStores/1084x162", "MemcpyFrameBytes/1084x162"},
+                               {"PageStores/362x324", "MemcpyFrameBytes/362x324"});

@@ -24,6 +24,7 @@ inline uint32_t Word(const std::string& file, size_t offset) {
 struct DecodedFrame {
     struct Row {
         uint32_t start = 0;     // pixel value at the bit's first pixel
+        uint32_t before = 0;    // the pixel before the row's first start phase
         uint32_t latches = 0;   // union of every pixel of the row
         uint8_t bytes[24] = {}; // per bit position p, the byte received
         bool endsLow = true;    // every bit's last pixel low on the data lines
@@ -59,6 +60,7 @@ inline DecodedFrame DecodeShownPage(const std::string& device, uint32_t latchLin
             if (j % 8 == 0) {
                 frame.rows.emplace_back();
                 frame.rows.back().start = start;
+                frame.rows.back().before = pixel(y, first - 1);
             }
             DecodedFrame::Row& row = frame.rows.back();
             uint32_t sample = pixel(y, first + 3 * ppp / 2);

@@ -82,6 +82,7 @@ private:
     void blockOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
                        uint32_t* pixels);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
+    void restoreLatchSetUp(const Bank& bank);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;
 

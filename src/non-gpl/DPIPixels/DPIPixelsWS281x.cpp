@@ -412,6 +412,15 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
     bitInLine = w.bit;
 }
 
+// With one pixel per phase, the pixel before a bank's first start phase is also the end phase of
+// the previous bank's last bit, which the row writers fill with that bank's level; the static
+// pattern holds the next bank's latch there, set up one pixel ahead of its first start pulse.
+void DPIPixelsOutput::restoreLatchSetUp(const Bank& bank) {
+    if (latchMode && pixelsPerPhase == 1 && bank.firstRow > 0) {
+        putPixels(outPos - 2 * BYTES_PER_PIXEL, bank.latchMask, 1);
+    }
+}
+
 void DPIPixelsOutput::PrepData(unsigned char* channelData) {
     LogExcess(LG_CHANNELOUT, "DPIPixelsOutput::PrepData()\n");
     if (!fb || banks.empty()) {
@@ -431,6 +440,7 @@ void DPIPixelsOutput::PrepData(unsigned char* channelData) {
         if (bank.firstRow >= rowsThatFit()) {
             break;
         }
+        restoreLatchSetUp(bank);
         if (pixelsPerPhase == 3) {
             paintBank<3>(bank, rowData.data());
         } else {

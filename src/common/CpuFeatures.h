@@ -1,15 +1,34 @@
 #pragma once
 // Instruction-set extensions that the build does not assume but fast paths may use when the
 // processor has them (code for them is compiled with a target attribute and chosen at run time).
+// SetCpuExtensionsEnabled(false) makes every query answer false, so that tests can run the
+// baseline code, the one processors without the extensions run, on the same machine.
+
+#include <atomic>
 
 #if defined(__x86_64__) || defined(__i386__)
 #define KIV_HAVE_X86_SIMD 1
 #endif
 
+inline std::atomic<bool> cpuExtensionsEnabled{true};
+
+inline void SetCpuExtensionsEnabled(bool enabled) {
+    cpuExtensionsEnabled.store(enabled, std::memory_order_relaxed);
+}
+
 inline bool CpuHasSSSE3() {
 #if defined(KIV_HAVE_X86_SIMD)
     static const bool have = __builtin_cpu_supports("ssse3");
-    return have;
+    return have && cpuExtensionsEnabled.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+inline bool CpuHasAVX2() {
+#if defined(KIV_HAVE_X86_SIMD)
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have && cpuExtensionsEnabled.load(std::memory_order_relaxed);
 #else
     return false;
 #endif

@@ -1,10 +1,10 @@
 // The DPI output end to end on the simulated framebuffer: the shown page is read back from its
 // shared-memory file and decoded as WS281x receivers (and latches) on the data lines would see it.
 #include "non-gpl/DPIPixels/DPIPixels.h"
-#include "non-gpl/DPIPixels/DPIPixelsShuffledRows.h"
 
 #include "channeloutput/PixelString.h"
 #include "common/Common.h"
+#include "common/CpuFeatures.h"
 #include "common/Log.h"
 #include "common/Settings.h"
 #include "common/WarningHolder.h"
@@ -162,25 +162,25 @@ TEST(DPIPixelsPins, EachDataLineHasItsBitPositionAndOtherPinsNone) {
     EXPECT_EQ(DPIPixelsOutput::GetDPIPinBitPosition(""), -1);
 }
 
-// Display mode, and whether rows may take the shuffled writer (off: the general one, as on
-// processors without it).
+// Display mode, and whether the encoder may use the processor's extensions (off: the baseline
+// code, as on processors without them).
 using WriterCase = std::tuple<const char*, bool>;
 
 class DPIPixelsWriters : public DPIPixels, public ::testing::WithParamInterface<WriterCase> {
 protected:
     void SetUp() override {
         DPIPixels::SetUp();
-        SetShuffledRowsEnabled(std::get<1>(GetParam()));
+        SetCpuExtensionsEnabled(std::get<1>(GetParam()));
     }
     void TearDown() override {
-        SetShuffledRowsEnabled(true);
+        SetCpuExtensionsEnabled(true);
         DPIPixels::TearDown();
     }
     const char* Geometry() const { return std::get<0>(GetParam()); }
 };
 
 std::string WriterCaseName(const ::testing::TestParamInfo<WriterCase>& info) {
-    return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_shuffled" : "_general");
+    return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_extensions" : "_baseline");
 }
 
 const auto BOTH_MODES_BOTH_WRITERS =

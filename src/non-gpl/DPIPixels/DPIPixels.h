@@ -81,6 +81,10 @@ private:
     // pixels: per bit of a row (most significant first), the data-phase pixel of 16 rows.
     void blockOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
                        uint32_t* pixels);
+    template <class V> void bitPlanes(const Bank& bank, int first, const uint8_t* const* data, V* planes);
+    // low, high: two blocks of pixels as blockOfPixels makes, rows first to first + 31 (AVX2 only).
+    void blockPairOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
+                           uint32_t* low, uint32_t* high);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
     void restoreLatchSetUp(const Bank& bank);
     void CompleteFrameWS281x() {}

@@ -7,8 +7,6 @@
 
 #include "common/CpuFeatures.h"
 
-#include <atomic>
-
 #if defined(KIV_HAVE_X86_SIMD)
 #include <tmmintrin.h>
 #endif
@@ -18,8 +16,6 @@ namespace {
 constexpr int BYTES_PER_PIXEL = 3;
 constexpr uint8_t ZERO = 0x80; // a shuffle index that gives a zero byte
 constexpr int SINGLE_PHASE_OFFSETS[4] = {0, 18, 36, 53};
-
-std::atomic<bool> shuffledRowsEnabled{true};
 
 uint8_t byteOf(uint32_t value, int k) {
     return uint8_t(value >> (8 * k));
@@ -139,11 +135,7 @@ __attribute__((target("ssse3"))) void writeTriplePixelRows(const uint32_t (*pixe
 } // namespace
 
 bool ShuffledRowsAvailable() {
-    return CpuHasSSSE3() && shuffledRowsEnabled.load(std::memory_order_relaxed);
-}
-
-void SetShuffledRowsEnabled(bool enabled) {
-    shuffledRowsEnabled.store(enabled, std::memory_order_relaxed);
+    return CpuHasSSSE3();
 }
 
 void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLevel,

@@ -14,11 +14,8 @@ struct ShuffledRowPattern {
     int pixelsPerPhase = 1;
 };
 
-// Whether WriteShuffledRows may be called: the processor has SSSE3 and the writer is enabled.
+// Whether WriteShuffledRows may be called: the processor has SSSE3 (and extensions are enabled).
 bool ShuffledRowsAvailable();
-// Enabled by default. Disabled, every row takes the general writer, the one processors without
-// SSSE3 run, so that both can be checked on one machine.
-void SetShuffledRowsEnabled(bool enabled);
 
 // endLevel and startLevel: the end- and start-phase pixel values, bytes in memory order.
 void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLevel,

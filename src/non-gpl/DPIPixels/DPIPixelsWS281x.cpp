@@ -13,8 +13,16 @@
 #include <bit>
 #include <cstring>
 
+#include "common/CpuFeatures.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(KIV_HAVE_X86_SIMD)
+#include <immintrin.h>
+// Wide vectors pass only between always-inlined helpers inside AVX2 functions, never across a
+// call, so the ABI note GCC gives for them does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
 namespace {
@@ -72,7 +80,7 @@ template <int PPP> inline void putPhase(uint8_t* at, uint32_t pixel, uint64_t af
 }
 
 constexpr int BLOCK_ROWS = 16;
-constexpr int CHUNK_BLOCKS = 16;
+constexpr int CHUNK_BLOCKS = 16; // even, so that AVX2 pairs of blocks fit
 static_assert(BLOCK_ROWS % SHUFFLED_ROW_GROUP == 0, "blocks hold whole groups of shuffled rows");
 using BlockPixels = uint32_t[8][BLOCK_ROWS]; // per bit (most significant first), per row
 
@@ -90,17 +98,25 @@ inline void rowPixels(const uint64_t* lanes, uint32_t latch, BlockPixels& out, i
 }
 
 #if defined(__SSE2__)
+// Rows of bytes as vectors of 64-bit lanes: the bit shifts below are masked within bytes, so the
+// lane width does not matter, and one template serves both widths.
+using Bytes16 = uint64_t __attribute__((vector_size(16)));
+#if defined(KIV_HAVE_X86_SIMD)
+using Bytes32 = uint64_t __attribute__((vector_size(32)));
+#endif
+
 // Exchanges bits SHIFT apart between two vectors of bytes: a's bits in mask << SHIFT with b's in mask.
-template <int SHIFT> inline void swapBits(__m128i& a, __m128i& b, __m128i mask) {
-    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi16(a, SHIFT), b), mask);
-    b = _mm_xor_si128(b, t);
-    a = _mm_xor_si128(a, _mm_slli_epi16(t, SHIFT));
+template <int SHIFT, class V> [[gnu::always_inline]] inline void swapBits(V& a, V& b, const V& mask) {
+    const V t = ((a >> SHIFT) ^ b) & mask;
+    b ^= t;
+    a ^= t << SHIFT;
 }
 
-// Sixteen rows of eight lines (v[k]: byte r is the line in slot k at row r) become eight bit
-// planes (v[c]: bit k of byte r is bit c of slot k's byte at row r).
-inline void transposeLines(__m128i* v) {
-    const __m128i m1 = _mm_set1_epi8(0x55), m2 = _mm_set1_epi8(0x33), m4 = _mm_set1_epi8(0x0F);
+// Rows of eight lines (v[k]: byte r is the line in slot k at row r) become eight bit planes
+// (v[c]: bit k of byte r is bit c of slot k's byte at row r).
+template <class V> [[gnu::always_inline]] inline void transposeLines(V* v) {
+    const V m1 = V{} + 0x5555555555555555ULL, m2 = V{} + 0x3333333333333333ULL;
+    const V m4 = V{} + 0x0F0F0F0F0F0F0F0FULL;
     swapBits<1>(v[0], v[1], m1);
     swapBits<1>(v[2], v[3], m1);
     swapBits<1>(v[4], v[5], m1);
@@ -115,17 +131,20 @@ inline void transposeLines(__m128i* v) {
     swapBits<4>(v[3], v[7], m4);
 }
 
-// Sixteen bytes of a string of `length` bytes from byte `first` on (zero past its end).
-inline __m128i laneBytes(const uint8_t* string, int length, int first) {
+// A vector's worth of a string of `length` bytes from byte `first` on (zero past its end).
+template <class V> [[gnu::always_inline]] inline V laneBytes(const uint8_t* string, int length, int first) {
+    V v;
     const int left = length - first;
-    if (left >= BLOCK_ROWS) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(string + first));
+    if (left >= int(sizeof(V))) {
+        std::memcpy(&v, string + first, sizeof(V));
+        return v;
     }
-    alignas(16) uint8_t tail[BLOCK_ROWS] = {};
+    alignas(sizeof(V)) uint8_t tail[sizeof(V)] = {};
     if (left > 0) {
-        std::copy_n(string + first, left, tail);
+        std::memcpy(tail, string + first, size_t(left));
     }
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+    std::memcpy(&v, tail, sizeof(V));
+    return v;
 }
 
 // The data-phase pixels of sixteen rows from the bit planes of the three groups of eight lines:
@@ -146,6 +165,32 @@ inline void blockPixels(const __m128i* slots, uint32_t latch, BlockPixels& out) 
         _mm_store_si128(to + 3, _mm_unpackhi_epi16(high01, high2));
     }
 }
+
+#if defined(KIV_HAVE_X86_SIMD)
+// blockPixels for 32 rows with AVX2. Its unpacks work within each 16-byte half, so the low half
+// holds rows 0 to 15 and the high half rows 16 to 31; the halves are regrouped into two blocks.
+__attribute__((target("avx2"))) void widePixels(const Bytes32* slots, uint32_t latch, BlockPixels& low,
+                                                BlockPixels& high) {
+    const __m256i l0 = _mm256_set1_epi8(char(latch)), l1 = _mm256_set1_epi8(char(latch >> 8));
+    const __m256i l2 = _mm256_set1_epi8(char(latch >> 16));
+    for (int c = 0; c < 8; c++) {
+        const __m256i p0 = _mm256_or_si256(__m256i(slots[c]), l0);
+        const __m256i p1 = _mm256_or_si256(__m256i(slots[8 + c]), l1);
+        const __m256i p2 = _mm256_or_si256(__m256i(slots[16 + c]), l2);
+        const __m256i low01 = _mm256_unpacklo_epi8(p0, p1), high01 = _mm256_unpackhi_epi8(p0, p1);
+        const __m256i low2 = _mm256_unpacklo_epi8(p2, l0), high2 = _mm256_unpackhi_epi8(p2, l0);
+        const __m256i rows0 = _mm256_unpacklo_epi16(low01, low2), rows4 = _mm256_unpackhi_epi16(low01, low2);
+        const __m256i rows8 = _mm256_unpacklo_epi16(high01, high2);
+        const __m256i rows12 = _mm256_unpackhi_epi16(high01, high2);
+        __m256i* lowTo = reinterpret_cast<__m256i*>(low[7 - c]);
+        __m256i* highTo = reinterpret_cast<__m256i*>(high[7 - c]);
+        _mm256_storeu_si256(lowTo, _mm256_permute2x128_si256(rows0, rows4, 0x20));
+        _mm256_storeu_si256(lowTo + 1, _mm256_permute2x128_si256(rows8, rows12, 0x20));
+        _mm256_storeu_si256(highTo, _mm256_permute2x128_si256(rows0, rows4, 0x31));
+        _mm256_storeu_si256(highTo + 1, _mm256_permute2x128_si256(rows8, rows12, 0x31));
+    }
+}
+#endif
 #endif
 
 struct RowWriter {
@@ -335,6 +380,43 @@ void DPIPixelsOutput::fillRowBlock(const Bank& bank, int first, int count, const
     }
 }
 
+#if defined(__SSE2__)
+// The 24 bit planes of a vector's worth of rows from first on: each group of eight lines is
+// transposed as soon as it is loaded, while it is in registers.
+template <class V>
+[[gnu::always_inline]] inline void DPIPixelsOutput::bitPlanes(const Bank& bank, int first,
+                                                              const uint8_t* const* data, V* planes) {
+    const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
+    for (int g = 0; g < 3; g++) {
+        V v[8];
+        for (int k = 0; k < 8; k++) {
+            const Lane& lane = bankLanes[8 * g + k];
+            v[k] = laneBytes<V>(data[lane.string], lane.length, first);
+        }
+        for (size_t extra = DATA_LINES; extra < bankLanes.size(); extra++) {
+            const Lane& lane = bankLanes[extra];
+            if (lane.word == g) {
+                v[lane.shift / 8] |= laneBytes<V>(data[lane.string], lane.length, first);
+            }
+        }
+        transposeLines(v);
+        std::copy_n(v, 8, planes + 8 * g);
+    }
+}
+#endif
+
+#if defined(KIV_HAVE_X86_SIMD)
+// Two blocks (rows first to first + 2 * BLOCK_ROWS - 1) at once with AVX2.
+__attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Bank& bank, int first,
+                                                                        const uint8_t* const* data,
+                                                                        uint32_t latch, uint32_t* low,
+                                                                        uint32_t* high) {
+    Bytes32 planes[DATA_LINES];
+    bitPlanes(bank, first, data, planes);
+    widePixels(planes, latch, *reinterpret_cast<BlockPixels*>(low), *reinterpret_cast<BlockPixels*>(high));
+}
+#endif
+
 // The data-phase pixels of rows first to first + BLOCK_ROWS - 1 of a bank (rows past its strings'
 // ends are zero). With SSE2 each line's sixteen bytes are one load and the bit transposition works
 // on all sixteen rows at once.
@@ -342,26 +424,9 @@ void DPIPixelsOutput::blockOfPixels(const Bank& bank, int first, const uint8_t* 
                                     uint32_t* pixels) {
     BlockPixels& out = *reinterpret_cast<BlockPixels*>(pixels);
 #if defined(__SSE2__)
-    // Each group of eight lines is transposed as soon as it is loaded, while it is in registers.
-    __m128i planes[DATA_LINES];
-    const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
-    for (int g = 0; g < 3; g++) {
-        __m128i v[8];
-        for (int k = 0; k < 8; k++) {
-            const Lane& lane = bankLanes[8 * g + k];
-            v[k] = laneBytes(data[lane.string], lane.length, first);
-        }
-        for (size_t extra = DATA_LINES; extra < bankLanes.size(); extra++) {
-            const Lane& lane = bankLanes[extra];
-            if (lane.word == g) {
-                v[lane.shift / 8] =
-                    _mm_or_si128(v[lane.shift / 8], laneBytes(data[lane.string], lane.length, first));
-            }
-        }
-        transposeLines(v);
-        std::copy_n(v, 8, planes + 8 * g);
-    }
-    blockPixels(planes, latch, out);
+    Bytes16 planes[DATA_LINES];
+    bitPlanes(bank, first, data, planes);
+    blockPixels(reinterpret_cast<const __m128i*>(planes), latch, out);
 #else
     uint64_t block[3 * BLOCK_ROWS];
     fillRowBlock(bank, first, BLOCK_ROWS, data, block);
@@ -391,6 +456,7 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
                 (end | high << 16) << 32,
                 high >> 16 | (end | start << 16) << 40};
     const bool shuffle = ShuffledRowsAvailable();
+    [[maybe_unused]] const bool wide = CpuHasAVX2();
     ShuffledRowPattern shuffled{};
     if (shuffle) {
         PrepareShuffledRows(PPP, uint32_t(level), uint32_t(high), shuffled);
@@ -400,8 +466,17 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
     alignas(16) BlockPixels pixels[CHUNK_BLOCKS];
     for (int chunk = 0; chunk < rows; chunk += CHUNK_BLOCKS * BLOCK_ROWS) {
         const int chunkEnd = std::min(rows, chunk + CHUNK_BLOCKS * BLOCK_ROWS);
-        for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {
-            blockOfPixels(bank, first, data, latch, &pixels[(first - chunk) / BLOCK_ROWS][0][0]);
+        for (int first = chunk; first < chunkEnd;) {
+            BlockPixels& block = pixels[(first - chunk) / BLOCK_ROWS];
+#if defined(KIV_HAVE_X86_SIMD)
+            if (wide) { // rows past the chunk's end come out zero and are not written
+                blockPairOfPixels(bank, first, data, latch, &block[0][0], &(&block)[1][0][0]);
+                first += 2 * BLOCK_ROWS;
+                continue;
+            }
+#endif
+            blockOfPixels(bank, first, data, latch, &block[0][0]);
+            first += BLOCK_ROWS;
         }
         for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {
             paintBlock<PPP>(w, pixels[(first - chunk) / BLOCK_ROWS], std::min(BLOCK_ROWS, chunkEnd - first),

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int BYTES_PER_PIXEL = 3;
 constexpr uint8_t ZERO = 0x80; // a shuffle index that gives a zero byte
 constexpr int SINGLE_PHASE_OFFSETS[4] = {0, 18, 36, 53};
 
@@ -60,6 +59,7 @@ void prepareTriplePixelPhases(uint32_t endLevel, ShuffledRowPattern& pattern) {
 
 #if defined(KIV_HAVE_X86_SIMD)
 using Vector = __m128i;
+constexpr int BYTES_PER_PIXEL = 3;
 
 __attribute__((target("ssse3"))) inline Vector load(const uint8_t* at) {
     return _mm_load_si128(reinterpret_cast<const Vector*>(at));

@@ -18,7 +18,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(KIV_HAVE_X86_SIMD)
+#if defined(KIV_HAVE_X86_SIMD) && defined(__SSE2__)
+#define KIV_DPI_WIDE_BLOCKS 1 // AVX2 transposition, chosen at run time
 #include <immintrin.h>
 // Wide vectors pass only between always-inlined helpers inside AVX2 functions, never across a
 // call, so the ABI note GCC gives for them does not apply.
@@ -84,8 +85,9 @@ constexpr int CHUNK_BLOCKS = 16; // even, so that AVX2 pairs of blocks fit
 static_assert(BLOCK_ROWS % SHUFFLED_ROW_GROUP == 0, "blocks hold whole groups of shuffled rows");
 using BlockPixels = uint32_t[8][BLOCK_ROWS]; // per bit (most significant first), per row
 
-// The eight data-phase pixels of a row from its three lane words, in putPhase's form.
-inline void rowPixels(const uint64_t* lanes, uint32_t latch, BlockPixels& out, int row) {
+// The eight data-phase pixels of a row from its three lane words, in putPhase's form (the path of
+// processors without SSE2).
+[[maybe_unused]] inline void rowPixels(const uint64_t* lanes, uint32_t latch, BlockPixels& out, int row) {
     const uint64_t t0 = transpose8(lanes[0]);
     const uint64_t t1 = transpose8(lanes[1]);
     const uint64_t t2 = transpose8(lanes[2]);
@@ -101,7 +103,7 @@ inline void rowPixels(const uint64_t* lanes, uint32_t latch, BlockPixels& out, i
 // Rows of bytes as vectors of 64-bit lanes: the bit shifts below are masked within bytes, so the
 // lane width does not matter, and one template serves both widths.
 using Bytes16 = uint64_t __attribute__((vector_size(16)));
-#if defined(KIV_HAVE_X86_SIMD)
+#if defined(KIV_DPI_WIDE_BLOCKS)
 using Bytes32 = uint64_t __attribute__((vector_size(32)));
 #endif
 
@@ -166,7 +168,7 @@ inline void blockPixels(const __m128i* slots, uint32_t latch, BlockPixels& out) 
     }
 }
 
-#if defined(KIV_HAVE_X86_SIMD)
+#if defined(KIV_DPI_WIDE_BLOCKS)
 // blockPixels for 32 rows with AVX2. Its unpacks work within each 16-byte half, so the low half
 // holds rows 0 to 15 and the high half rows 16 to 31; the halves are regrouped into two blocks.
 __attribute__((target("avx2"))) void widePixels(const Bytes32* slots, uint32_t latch, BlockPixels& low,
@@ -405,7 +407,7 @@ template <class V>
 }
 #endif
 
-#if defined(KIV_HAVE_X86_SIMD)
+#if defined(KIV_DPI_WIDE_BLOCKS)
 // Two blocks (rows first to first + 2 * BLOCK_ROWS - 1) at once with AVX2.
 __attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Bank& bank, int first,
                                                                         const uint8_t* const* data,
@@ -468,7 +470,7 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
         const int chunkEnd = std::min(rows, chunk + CHUNK_BLOCKS * BLOCK_ROWS);
         for (int first = chunk; first < chunkEnd;) {
             BlockPixels& block = pixels[(first - chunk) / BLOCK_ROWS];
-#if defined(KIV_HAVE_X86_SIMD)
+#if defined(KIV_DPI_WIDE_BLOCKS)
             if (wide) { // rows past the chunk's end come out zero and are not written
                 blockPairOfPixels(bank, first, data, latch, &block[0][0], &(&block)[1][0][0]);
                 first += 2 * BLOCK_ROWS;

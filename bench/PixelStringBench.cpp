@@ -143,52 +143,20 @@ void WordGather(benchmark::State& state, const std::vector<std::unique_ptr<Pixel
     Finish(state, ports);
 }
 
-void BM_Prepare_1600RGBW(benchmark::State& state) {
-    Prepare(state, setup().big);
-}
-void BM_Memcpy_1600RGBW(benchmark::State& state) {
-    Memcpy(state, setup().big);
-}
-void BM_Gather_1600RGBW(benchmark::State& state) {
-    Gather(state, setup().big);
-}
-void BM_WordGather_1600RGBW(benchmark::State& state) {
-    WordGather(state, setup().big);
-}
-void BM_Prepare_48x800RGB(benchmark::State& state) {
-    Prepare(state, setup().many);
-}
-void BM_Memcpy_48x800RGB(benchmark::State& state) {
-    Memcpy(state, setup().many);
-}
-void BM_Gather_48x800RGB(benchmark::State& state) {
-    Gather(state, setup().many);
-}
-
-void BM_WordGather_48x800RGB(benchmark::State& state) {
-    WordGather(state, setup().many);
-}
-
-BENCHMARK(BM_Prepare_1600RGBW);
-BENCHMARK(BM_Memcpy_1600RGBW);
-BENCHMARK(BM_Gather_1600RGBW);
-BENCHMARK(BM_WordGather_1600RGBW);
-BENCHMARK(BM_Prepare_48x800RGB);
-BENCHMARK(BM_Memcpy_48x800RGB);
-BENCHMARK(BM_Gather_48x800RGB);
-BENCHMARK(BM_WordGather_48x800RGB);
-
 } // namespace
 
-KIV_BENCHMARK_MAIN_WITH_RATIOS({"BM_Prepare_1600RGBW", "BM_Gather_1600RGBW"},
-                               {"BM_Prepare_1600RGBW", "BM_WordGather_1600RGBW"},
-                               {"BM_Prepare_1600RGBW", "BM_Memcpy_1600RGBW"},
-                               {"BM_Prepare_48x800RGB", "BM_Gather_48x800RGB"},
-                               {"BM_Prepare_48x800RGB", "BM_WordGather_48x800RGB"},
-                               {"BM_Prepare_48x800RGB", "BM_Memcpy_48x800RGB"},
-                               {"BM_Prepare_1600RGBW_median", "BM_Gather_1600RGBW_median"},
-                               {"BM_Prepare_1600RGBW_median", "BM_WordGather_1600RGBW_median"},
-                               {"BM_Prepare_1600RGBW_median", "BM_Memcpy_1600RGBW_median"},
-                               {"BM_Prepare_48x800RGB_median", "BM_Gather_48x800RGB_median"},
-                               {"BM_Prepare_48x800RGB_median", "BM_WordGather_48x800RGB_median"},
-                               {"BM_Prepare_48x800RGB_median", "BM_Memcpy_48x800RGB_median"})
+BENCHMARK_CAPTURE(Prepare, 1600RGBW, setup().big);
+BENCHMARK_CAPTURE(Memcpy, 1600RGBW, setup().big);
+BENCHMARK_CAPTURE(Gather, 1600RGBW, setup().big);
+BENCHMARK_CAPTURE(WordGather, 1600RGBW, setup().big);
+BENCHMARK_CAPTURE(Prepare, 48x800RGB, setup().many);
+BENCHMARK_CAPTURE(Memcpy, 48x800RGB, setup().many);
+BENCHMARK_CAPTURE(Gather, 48x800RGB, setup().many);
+BENCHMARK_CAPTURE(WordGather, 48x800RGB, setup().many);
+
+KIV_BENCHMARK_MAIN_WITH_RATIOS({"Prepare/1600RGBW", "Gather/1600RGBW"},
+                               {"Prepare/1600RGBW", "WordGather/1600RGBW"},
+                               {"Prepare/1600RGBW", "Memcpy/1600RGBW"},
+                               {"Prepare/48x800RGB", "Gather/48x800RGB"},
+                               {"Prepare/48x800RGB", "WordGather/48x800RGB"},
+                               {"Prepare/48x800RGB", "Memcpy/48x800RGB"})

@@ -1,5 +1,6 @@
 #include "common/WarningHolder.h"
 #include "common/Common.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,7 @@
 namespace {
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMS = 2000) {
-    long long deadline = GetTimeMS() + timeoutMS;
-    while (!condition()) {
-        if (GetTimeMS() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return WaitFor(condition, timeoutMS, 10);
 }
 
 std::set<std::string> messages(const Json::Value& array) {

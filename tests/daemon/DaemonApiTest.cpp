@@ -7,6 +7,7 @@
 #include "support/HttpClient.h"
 #include "support/NetNamespace.h"
 #include "support/TestMediaDir.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <jsoncpp/json/json.h>
@@ -70,17 +71,6 @@ const std::string PLAYER_KEYS =
 const std::string REMOTE_KEYS =
     "MQTT playlist sequence_filename media_filename current_sequence current_song seconds_played "
     "seconds_elapsed seconds_remaining time_elapsed time_remaining";
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMS = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // A raw connection to the API port, for requests no HTTP client would send.
 int Connect(const char* address) {

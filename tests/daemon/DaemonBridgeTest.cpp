@@ -6,6 +6,7 @@
 #include "support/HttpClient.h"
 #include "support/NetNamespace.h"
 #include "support/TestMediaDir.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -42,16 +43,6 @@ bool Configured(int channel0) {
            (channel0 >= DDP_WINDOW_START && channel0 < DDP_WINDOW_START + DDP_WINDOW_SIZE);
 }
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMS = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 } // namespace
 
 class DaemonBridge : public ::testing::Test {

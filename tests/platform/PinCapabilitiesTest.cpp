@@ -35,7 +35,7 @@ protected:
     }
     int fileByte(int gpio) { return gpioFile.level(gpio); }
     static bool waitFor(const std::function<bool()>& done, int timeoutMS = 1000) {
-        return WaitFor(done, timeoutMS);
+        return WaitFor(done, timeoutMS, 1);
     }
 
     SimulatedGpioFile gpioFile{"pintest"};

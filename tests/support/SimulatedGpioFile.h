@@ -3,15 +3,14 @@
 // never see each other's pins. The constructor points KIV_GPIO_SIM_FILE at it (which also makes
 // the pin layer choose the simulated backend); the destructor removes it again.
 
+#include "support/WaitFor.h"
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 class SimulatedGpioFile {
 public:
@@ -54,15 +53,3 @@ public:
 private:
     std::string file;
 };
-
-// Polls until done() holds; false on time-out.
-inline bool WaitFor(const std::function<bool()>& done, int timeoutMS = 1000, int stepMS = 1) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(stepMS));
-    }
-    return true;
-}

@@ -10,6 +10,7 @@
 // Owns its strings and framebuffer. Init, Close and DumpConfig run on the main thread, PrepData,
 // SendData and OverlayTestData on the channel-output thread; nothing is locked.
 
+#include "DPIPixelsShuffledRows.h"
 #include "channeloutput/ChannelOutput.h"
 #include "channeloutput/PixelString.h"
 #include "platform/FrameBuffer.h"
@@ -49,6 +50,7 @@ private:
         int firstString = 0;
         int count = 0; // strings, at most DATA_LINES
         int32_t latchMask = 0;
+        ShuffledRowPattern shuffledRows{}; // the row writer's constants for this bank (WS281x)
     };
     // A string slot of a bank that drives a line: its string, length and place in the lane words.
     struct Lane {
@@ -86,7 +88,6 @@ private:
     void blockPairOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
                            uint32_t* low, uint32_t* high);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
-    void restoreLatchSetUp(const Bank& bank);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;
 

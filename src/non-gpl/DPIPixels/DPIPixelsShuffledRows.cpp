@@ -1,6 +1,7 @@
 // A WS281x bit is start, data and end phase of pixelsPerPhase pixels each. With one pixel per
 // phase a row is 72 bytes, four 16-byte stores at fixed offsets from its first data phase covering
-// two data phases each (the last one placed so that it ends with the row's last end phase); with
+// two data phases each (the last one ends with the row's last data phase: the end phase after it,
+// before a bank's first row, holds that bank's latch as painted); with
 // three, each bit of a row is one 16-byte store: the data phase's nine bytes, seven of the end phase.
 
 #include "DPIPixelsShuffledRows.h"
@@ -14,7 +15,7 @@
 namespace {
 
 constexpr uint8_t ZERO = 0x80; // a shuffle index that gives a zero byte
-constexpr int SINGLE_PHASE_OFFSETS[4] = {0, 18, 36, 53};
+constexpr int SINGLE_PHASE_OFFSETS[4] = {0, 18, 36, 50};
 
 uint8_t byteOf(uint32_t value, int k) {
     return uint8_t(value >> (8 * k));

@@ -224,12 +224,13 @@ template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const BlockPix
     constexpr int BIT_STEP = 3 * PPP * BYTES_PER_PIXEL;
     if (PPP == 1 && std::endian::native == std::endian::little && w.bit + 8 < w.bitsPerLine) {
         // The last pair would reach into the next row's start phase, which may belong to the
-        // next bank or be past the frame, so its two phases are stored on their own.
+        // next bank or be past the frame, so its two phases are stored on their own; the last
+        // one without its end phase, which before a bank's first row holds that bank's latch.
         for (int b = 0; b < 6; b += 2) {
             putPhasePair(w.out + b * BIT_STEP, pixels[b][row], pixels[b + 1][row], w);
         }
         putPhase<PPP>(w.out + 6 * BIT_STEP, pixels[6][row], w.after);
-        putPhase<PPP>(w.out + 7 * BIT_STEP, pixels[7][row], w.after);
+        std::memcpy(w.out + 7 * BIT_STEP, &pixels[7][row], BYTES_PER_PIXEL);
         w.out += 8 * BIT_STEP;
         w.bit += 8;
         return;
@@ -342,8 +343,10 @@ bool DPIPixelsOutput::InitializeWS281x() {
     const int fit = rowsThatFit();
     int line = 0;
     int bit = 0;
-    for (const Bank& bank : banks) {
+    for (Bank& bank : banks) {
         latchMask = bank.latchMask;
+        PrepareShuffledRows(pixelsPerPhase, inMemoryOrder(latchMask), inMemoryOrder(startPhaseValue()),
+                            bank.shuffledRows);
         for (int pos = 0; pos < bank.rows && bank.firstRow + pos < fit; pos++) {
             for (int b = 0; b < 8; b++) {
                 paintStaticBit(page0 + line * fb->LineLength(), bit, pos == 0 && b == 0);
@@ -457,12 +460,8 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
                 level << 8 | level << 32 | uint64_t(latch) << 56,
                 (end | high << 16) << 32,
                 high >> 16 | (end | start << 16) << 40};
-    const bool shuffle = ShuffledRowsAvailable();
+    const ShuffledRowPattern* shuffled = ShuffledRowsAvailable() ? &bank.shuffledRows : nullptr;
     [[maybe_unused]] const bool wide = CpuHasAVX2();
-    ShuffledRowPattern shuffled{};
-    if (shuffle) {
-        PrepareShuffledRows(PPP, uint32_t(level), uint32_t(high), shuffled);
-    }
     // The pixels of several blocks are made before any of them is written: loads issued among
     // the page stores would wait for those (rarely cached) stores to complete.
     alignas(16) BlockPixels pixels[CHUNK_BLOCKS];
@@ -482,20 +481,11 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
         }
         for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {
             paintBlock<PPP>(w, pixels[(first - chunk) / BLOCK_ROWS], std::min(BLOCK_ROWS, chunkEnd - first),
-                            shuffle ? &shuffled : nullptr);
+                            shuffled);
         }
     }
     outPos = w.out;
     bitInLine = w.bit;
-}
-
-// With one pixel per phase, the pixel before a bank's first start phase is also the end phase of
-// the previous bank's last bit, which the row writers fill with that bank's level; the static
-// pattern holds the next bank's latch there, set up one pixel ahead of its first start pulse.
-void DPIPixelsOutput::restoreLatchSetUp(const Bank& bank) {
-    if (latchMode && pixelsPerPhase == 1 && bank.firstRow > 0) {
-        putPixels(outPos - 2 * BYTES_PER_PIXEL, bank.latchMask, 1);
-    }
 }
 
 void DPIPixelsOutput::PrepData(unsigned char* channelData) {
@@ -517,7 +507,6 @@ void DPIPixelsOutput::PrepData(unsigned char* channelData) {
         if (bank.firstRow >= rowsThatFit()) {
             break;
         }
-        restoreLatchSetUp(bank);
         if (pixelsPerPhase == 3) {
             paintBank<3>(bank, rowData.data());
         } else {

@@ -213,6 +213,22 @@ TEST_P(DPIPixelsPlain, ReceiversDecodeExactlyWhatEachPortPrepared) {
     }
 }
 
+// Two ports on one pin both drive its line: the line carries the or of their bytes, over the
+// longer one's rows.
+TEST_P(DPIPixelsPlain, PortsNamingOnePinAreOredOnItsLine) {
+    Json::Value board = Board({"P1-12", "P1-7", "P1-12"});
+    ASSERT_TRUE(InitOutput("OnePinTwice", &board, {300, 120, 450}, Geometry()));
+    ShowFrame();
+    DecodedFrame frame = DecodeShownPage(device, 0);
+    ASSERT_EQ(frame.rows.size(), 450u);
+    std::vector<uint8_t> both = Expected(2);
+    const std::vector<uint8_t> first = Expected(0);
+    for (size_t r = 0; r < first.size(); r++)
+        both[r] |= first[r];
+    ExpectLine(frame, 0, 450, 9, both);
+    ExpectLine(frame, 0, 450, 7, Expected(1));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsPlain, BOTH_MODES_BOTH_WRITERS, WriterCaseName);
 
 TEST_F(DPIPixels, TheFirstDataPhaseOfARowCarriesTheMostSignificantBit) {

@@ -60,6 +60,14 @@ private:
         int shift = 0; // of its byte in that word
     };
 
+    // This frame's bytes of each line of a bank.
+    struct LaneSources {
+        const uint8_t* bytes[DATA_LINES];
+        int lengths[DATA_LINES];
+        int wholeRows; // rows that every line has
+        bool shared;   // strings beyond the first on a line follow the 24 lanes
+    };
+
     void readPinNames(const Json::Value& pinConfig, std::vector<std::string>& names);
     bool createStrings(Json::Value& config, Json::Value& pinConfig);
     void assignBitPositions();
@@ -81,12 +89,17 @@ private:
     void InitFrameWS281x();
     void fillRowBlock(const Bank& bank, int first, int count, const uint8_t* const* data, uint64_t* block);
     // pixels: per bit of a row (most significant first), the data-phase pixel of 16 rows.
-    void blockOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
-                       uint32_t* pixels);
-    template <class V> void bitPlanes(const Bank& bank, int first, const uint8_t* const* data, V* planes);
+    void blockOfPixels(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
+                       uint32_t latch, uint32_t* pixels);
+    LaneSources laneSources(const Bank& bank, const uint8_t* const* data) const;
+    template <bool WHOLE, class V> void bitPlanes(const LaneSources& sources, int first, V* planes);
+    template <class V> void addSharedLines(const Bank& bank, int first, const uint8_t* const* data, V* planes);
+    template <class V>
+    void allBitPlanes(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
+                      V* planes);
     // low, high: two blocks of pixels as blockOfPixels makes, rows first to first + 31 (AVX2 only).
-    void blockPairOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
-                           uint32_t* low, uint32_t* high);
+    void blockPairOfPixels(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
+                           uint32_t latch, uint32_t* low, uint32_t* high);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;

@@ -80,6 +80,10 @@ template <int PPP> inline void putPhase(uint8_t* at, uint32_t pixel, uint64_t af
     }
 }
 
+// What an idle line reads: enough zeros for every row a page can hold (324 lines of 15 rows).
+alignas(64) constexpr uint8_t IDLE_LINE[8192] = {};
+static_assert(sizeof(IDLE_LINE) >= 324 * 15 + 64, "an idle line covers the tallest page's rows");
+
 constexpr int BLOCK_ROWS = 16;
 constexpr int CHUNK_BLOCKS = 16; // even, so that AVX2 pairs of blocks fit
 static_assert(BLOCK_ROWS % SHUFFLED_ROW_GROUP == 0, "blocks hold whole groups of shuffled rows");
@@ -380,24 +384,41 @@ void DPIPixelsOutput::fillRowBlock(const Bank& bank, int first, int count, const
         const uint8_t* from = data[lane.string] + first;
         const int n = std::min(lane.length - first, count);
         for (int pos = 0; pos < n; pos++) {
-            column[pos * 24] = from[pos];
+            column[pos * 24] |= from[pos]; // strings sharing a line are or-ed
         }
     }
 }
 
 #if defined(__SSE2__)
 // The 24 bit planes of a vector's worth of rows from first on: each group of eight lines is
-// transposed as soon as it is loaded, while it is in registers.
-template <class V>
-[[gnu::always_inline]] inline void DPIPixelsOutput::bitPlanes(const Bank& bank, int first,
-                                                              const uint8_t* const* data, V* planes) {
-    const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
+// transposed as soon as it is loaded, while it is in registers. WHOLE: every line has a whole
+// vector of bytes there, so none is checked against its length.
+template <bool WHOLE, class V>
+[[gnu::always_inline]] inline void DPIPixelsOutput::bitPlanes(const LaneSources& sources, int first, V* planes) {
+#pragma GCC unroll 3
     for (int g = 0; g < 3; g++) {
         V v[8];
+#pragma GCC unroll 8
         for (int k = 0; k < 8; k++) {
-            const Lane& lane = bankLanes[8 * g + k];
-            v[k] = laneBytes<V>(data[lane.string], lane.length, first);
+            const int line = 8 * g + k;
+            if constexpr (WHOLE) {
+                std::memcpy(&v[k], sources.bytes[line] + first, sizeof(V));
+            } else {
+                v[k] = laneBytes<V>(sources.bytes[line], sources.lengths[line], first);
+            }
         }
+        transposeLines(v);
+        std::copy_n(v, 8, planes + 8 * g);
+    }
+}
+
+// Strings that share a line with another string of the bank: their bits are or-ed into the
+// planes (the transposition only moves bits, so it may be done for them apart).
+template <class V>
+void DPIPixelsOutput::addSharedLines(const Bank& bank, int first, const uint8_t* const* data, V* planes) {
+    const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
+    for (int g = 0; g < 3; g++) {
+        V v[8] = {};
         for (size_t extra = DATA_LINES; extra < bankLanes.size(); extra++) {
             const Lane& lane = bankLanes[extra];
             if (lane.word == g) {
@@ -405,19 +426,36 @@ template <class V>
             }
         }
         transposeLines(v);
-        std::copy_n(v, 8, planes + 8 * g);
+        for (int k = 0; k < 8; k++) {
+            planes[8 * g + k] |= v[k];
+        }
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline void DPIPixelsOutput::allBitPlanes(const Bank& bank, const LaneSources& sources,
+                                                                 int first, const uint8_t* const* data,
+                                                                 V* planes) {
+    if (first + int(sizeof(V)) <= sources.wholeRows) {
+        bitPlanes<true>(sources, first, planes);
+    } else {
+        bitPlanes<false>(sources, first, planes);
+    }
+    if (sources.shared) {
+        addSharedLines(bank, first, data, planes);
     }
 }
 #endif
 
 #if defined(KIV_DPI_WIDE_BLOCKS)
 // Two blocks (rows first to first + 2 * BLOCK_ROWS - 1) at once with AVX2.
-__attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Bank& bank, int first,
+__attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Bank& bank,
+                                                                        const LaneSources& sources, int first,
                                                                         const uint8_t* const* data,
                                                                         uint32_t latch, uint32_t* low,
                                                                         uint32_t* high) {
     Bytes32 planes[DATA_LINES];
-    bitPlanes(bank, first, data, planes);
+    allBitPlanes(bank, sources, first, data, planes);
     widePixels(planes, latch, *reinterpret_cast<BlockPixels*>(low), *reinterpret_cast<BlockPixels*>(high));
 }
 #endif
@@ -425,20 +463,37 @@ __attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Ba
 // The data-phase pixels of rows first to first + BLOCK_ROWS - 1 of a bank (rows past its strings'
 // ends are zero). With SSE2 each line's sixteen bytes are one load and the bit transposition works
 // on all sixteen rows at once.
-void DPIPixelsOutput::blockOfPixels(const Bank& bank, int first, const uint8_t* const* data, uint32_t latch,
-                                    uint32_t* pixels) {
+void DPIPixelsOutput::blockOfPixels(const Bank& bank, const LaneSources& sources, int first,
+                                    const uint8_t* const* data, uint32_t latch, uint32_t* pixels) {
     BlockPixels& out = *reinterpret_cast<BlockPixels*>(pixels);
 #if defined(__SSE2__)
     Bytes16 planes[DATA_LINES];
-    bitPlanes(bank, first, data, planes);
+    allBitPlanes(bank, sources, first, data, planes);
     blockPixels(reinterpret_cast<const __m128i*>(planes), latch, out);
 #else
     uint64_t block[3 * BLOCK_ROWS];
+    (void)sources;
     fillRowBlock(bank, first, BLOCK_ROWS, data, block);
     for (int row = 0; row < BLOCK_ROWS; row++) {
         rowPixels(block + 3 * row, latch, out, row);
     }
 #endif
+}
+
+// This frame's bytes of every line of a bank; an idle line reads zeros.
+DPIPixelsOutput::LaneSources DPIPixelsOutput::laneSources(const Bank& bank, const uint8_t* const* data) const {
+    const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
+    LaneSources sources;
+    sources.wholeRows = int(sizeof(IDLE_LINE));
+    for (int line = 0; line < DATA_LINES; line++) {
+        const Lane& lane = bankLanes[line];
+        const bool idle = lane.length == 0;
+        sources.bytes[line] = idle ? IDLE_LINE : data[lane.string];
+        sources.lengths[line] = idle ? int(sizeof(IDLE_LINE)) : lane.length;
+        sources.wholeRows = std::min(sources.wholeRows, sources.lengths[line]);
+    }
+    sources.shared = bankLanes.size() > size_t(DATA_LINES);
+    return sources;
 }
 
 template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8_t* const* data) {
@@ -461,6 +516,7 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
                 (end | high << 16) << 32,
                 high >> 16 | (end | start << 16) << 40};
     const ShuffledRowPattern* shuffled = ShuffledRowsAvailable() ? &bank.shuffledRows : nullptr;
+    const LaneSources sources = laneSources(bank, data);
     [[maybe_unused]] const bool wide = CpuHasAVX2();
     // The pixels of several blocks are made before any of them is written: loads issued among
     // the page stores would wait for those (rarely cached) stores to complete.
@@ -471,12 +527,12 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
             BlockPixels& block = pixels[(first - chunk) / BLOCK_ROWS];
 #if defined(KIV_DPI_WIDE_BLOCKS)
             if (wide) { // rows past the chunk's end come out zero and are not written
-                blockPairOfPixels(bank, first, data, latch, &block[0][0], &(&block)[1][0][0]);
+                blockPairOfPixels(bank, sources, first, data, latch, &block[0][0], &(&block)[1][0][0]);
                 first += 2 * BLOCK_ROWS;
                 continue;
             }
 #endif
-            blockOfPixels(bank, first, data, latch, &block[0][0]);
+            blockOfPixels(bank, sources, first, data, latch, &block[0][0]);
             first += BLOCK_ROWS;
         }
         for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {

@@ -62,6 +62,12 @@ void prepareTriplePixelPhases(uint32_t endLevel, ShuffledRowPattern& pattern) {
 using Vector = __m128i;
 constexpr int BYTES_PER_PIXEL = 3;
 
+// The first data phase of row r of a group (rows of 8 bits of 3 phases of ppp pixels).
+inline uint8_t* rowStart(int r, int ppp, uint8_t* at, uint8_t* nextLine, int split) {
+    const int rowBytes = 8 * 3 * ppp * BYTES_PER_PIXEL;
+    return r < split ? at + r * rowBytes : nextLine + (r - split) * rowBytes;
+}
+
 __attribute__((target("ssse3"))) inline Vector load(const uint8_t* at) {
     return _mm_load_si128(reinterpret_cast<const Vector*>(at));
 }
@@ -87,7 +93,7 @@ __attribute__((target("ssse3"))) inline void transposeToRows(const uint32_t (*pi
 
 // One pixel per phase: each of a row's four stores takes two data phases from one of its row vectors.
 __attribute__((target("ssse3"))) void writeSinglePixelRows(const uint32_t (*pixels)[16], int first,
-                                                           uint8_t* const* starts,
+                                                           uint8_t* at, uint8_t* nextLine, int split,
                                                            const ShuffledRowPattern& pattern) {
     Vector early[4], late[4]; // per row: bits 0 to 3, bits 4 to 7
     transposeToRows(pixels, 0, first, early);
@@ -99,18 +105,18 @@ __attribute__((target("ssse3"))) void writeSinglePixelRows(const uint32_t (*pixe
     // behind the page stores before it, which rarely find their lines in cache.
 #pragma GCC unroll 4
     for (int r = 0; r < SHUFFLED_ROW_GROUP; r++) {
-        uint8_t* const at = starts[r];
-        put(at + SINGLE_PHASE_OFFSETS[0], early[r], m0, s0);
-        put(at + SINGLE_PHASE_OFFSETS[1], early[r], m1, s0);
-        put(at + SINGLE_PHASE_OFFSETS[2], late[r], m2, s0);
-        put(at + SINGLE_PHASE_OFFSETS[3], late[r], m3, s1);
+        uint8_t* const row = rowStart(r, 1, at, nextLine, split);
+        put(row + SINGLE_PHASE_OFFSETS[0], early[r], m0, s0);
+        put(row + SINGLE_PHASE_OFFSETS[1], early[r], m1, s0);
+        put(row + SINGLE_PHASE_OFFSETS[2], late[r], m2, s0);
+        put(row + SINGLE_PHASE_OFFSETS[3], late[r], m3, s1);
     }
 }
 
 // Three pixels per phase: a store per bit and row, its pixel picked from the bit's vector of rows.
 // The stores go in address order, which the page (rarely in cache) takes best.
 __attribute__((target("ssse3"))) void writeTriplePixelRows(const uint32_t (*pixels)[16], int first,
-                                                           uint8_t* const* starts,
+                                                           uint8_t* at, uint8_t* nextLine, int split,
                                                            const ShuffledRowPattern& pattern) {
     constexpr int BIT_STEP = 9 * BYTES_PER_PIXEL;
     Vector bits[8];
@@ -123,10 +129,10 @@ __attribute__((target("ssse3"))) void writeTriplePixelRows(const uint32_t (*pixe
 #pragma GCC unroll 4
     for (int r = 0; r < SHUFFLED_ROW_GROUP; r++) {
         const Vector mask = load(pattern.masks[r]);
-        uint8_t* const at = starts[r];
+        uint8_t* const row = rowStart(r, 3, at, nextLine, split);
 #pragma GCC unroll 8
         for (int bit = 0; bit < 8; bit++) {
-            put(at + bit * BIT_STEP, bits[bit], mask, s0);
+            put(row + bit * BIT_STEP, bits[bit], mask, s0);
         }
     }
 }
@@ -149,15 +155,15 @@ void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLe
     }
 }
 
-void WriteShuffledRows(const uint32_t (*pixels)[16], int first, uint8_t* const* starts,
+void WriteShuffledRows(const uint32_t (*pixels)[16], int first, uint8_t* at, uint8_t* nextLine, int split,
                        const ShuffledRowPattern& pattern) {
 #if defined(KIV_HAVE_X86_SIMD)
     if (pattern.pixelsPerPhase == 1) {
-        writeSinglePixelRows(pixels, first, starts, pattern);
+        writeSinglePixelRows(pixels, first, at, nextLine, split, pattern);
     } else {
-        writeTriplePixelRows(pixels, first, starts, pattern);
+        writeTriplePixelRows(pixels, first, at, nextLine, split, pattern);
     }
 #else
-    (void)pixels, (void)first, (void)starts, (void)pattern;
+    (void)pixels, (void)first, (void)at, (void)nextLine, (void)split, (void)pattern;
 #endif
 }

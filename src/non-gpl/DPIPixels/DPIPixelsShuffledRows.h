@@ -23,7 +23,9 @@ void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLe
 
 // Writes rows first to first + SHUFFLED_ROW_GROUP - 1 (first a multiple of the group) of a block
 // of pixels (per bit, most significant first, per row: three data bytes in memory order and a
-// fourth ignored), row k at starts[k], the address of its first data phase. Each row must lie
-// within one line; only bytes of its own phases are written.
-void WriteShuffledRows(const uint32_t (*pixels)[16], int first, uint8_t* const* starts,
+// fourth ignored). The first `split` rows follow each other from `at` (the address of the first
+// one's first data phase), the others from `nextLine`; each row lies within one line and only
+// bytes of its own phases are written. (The addresses are arguments rather than a table so that
+// no store to memory comes between the page stores.)
+void WriteShuffledRows(const uint32_t (*pixels)[16], int first, uint8_t* at, uint8_t* nextLine, int split,
                        const ShuffledRowPattern& pattern);

@@ -258,25 +258,35 @@ template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const BlockPix
     }
 }
 
-// The data-phase addresses of the next group of rows when each of them lies within one line, with
-// the writer moved past them; false, and the writer unchanged, otherwise.
-template <int PPP> bool claimWholeRows(RowWriter& w, uint8_t** starts) {
+// Where the next group of rows goes when each of them lies within one line: `at` for its first
+// row, `split` rows in a row from there, the rest from `nextLine` on; the writer moves past them.
+// False, and the writer unchanged, otherwise.
+template <int PPP> bool claimWholeRows(RowWriter& w, uint8_t*& at, uint8_t*& nextLine, int& split) {
     constexpr int BIT_STEP = 3 * PPP * BYTES_PER_PIXEL;
     uint8_t* out = w.out;
     int bit = w.bit;
+    split = SHUFFLED_ROW_GROUP;
+    nextLine = out;
     for (int r = 0; r < SHUFFLED_ROW_GROUP; r++) {
         if (bit + 8 > w.bitsPerLine) {
             return false;
         }
-        starts[r] = out;
         bit += 8;
-        if (bit == w.bitsPerLine) {
-            bit = 0;
-            out += 7 * BIT_STEP + PPP * BYTES_PER_PIXEL + w.lineSkip;
-        } else {
+        if (bit != w.bitsPerLine) {
             out += 8 * BIT_STEP;
+            continue;
+        }
+        bit = 0;
+        out += 7 * BIT_STEP + PPP * BYTES_PER_PIXEL + w.lineSkip;
+        if (r + 1 < SHUFFLED_ROW_GROUP) {
+            if (split != SHUFFLED_ROW_GROUP) {
+                return false; // lines too short for one break per group
+            }
+            split = r + 1;
+            nextLine = out;
         }
     }
+    at = w.out;
     w.out = out;
     w.bit = bit;
     return true;
@@ -286,10 +296,11 @@ template <int PPP> bool claimWholeRows(RowWriter& w, uint8_t** starts) {
 template <int PPP>
 void paintBlock(RowWriter& w, const BlockPixels& pixels, int count, const ShuffledRowPattern* shuffled) {
     int row = 0;
-    uint8_t* starts[SHUFFLED_ROW_GROUP];
-    for (; shuffled && row + SHUFFLED_ROW_GROUP <= count && claimWholeRows<PPP>(w, starts);
+    uint8_t *at, *nextLine;
+    int split;
+    for (; shuffled && row + SHUFFLED_ROW_GROUP <= count && claimWholeRows<PPP>(w, at, nextLine, split);
          row += SHUFFLED_ROW_GROUP) {
-        WriteShuffledRows(pixels, row, starts, *shuffled);
+        WriteShuffledRows(pixels, row, at, nextLine, split, *shuffled);
     }
     for (; row < count; row++) {
         OutputPixelRowWS281x<PPP>(w, pixels, row);

@@ -88,18 +88,18 @@ private:
     int32_t startPhaseValue() const;
     void InitFrameWS281x();
     void fillRowBlock(const Bank& bank, int first, int count, const uint8_t* const* data, uint64_t* block);
-    // pixels: per bit of a row (most significant first), the data-phase pixel of 16 rows.
+    // Stages rows first to first + 15 of a bank from staged row `row` on.
     void blockOfPixels(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
-                       uint32_t latch, uint32_t* pixels);
+                       uint32_t latch, StagedPixels& out, int row);
     LaneSources laneSources(const Bank& bank, const uint8_t* const* data) const;
     template <bool WHOLE, class V> void bitPlanes(const LaneSources& sources, int first, V* planes);
     template <class V> void addSharedLines(const Bank& bank, int first, const uint8_t* const* data, V* planes);
     template <class V>
     void allBitPlanes(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
                       V* planes);
-    // low, high: two blocks of pixels as blockOfPixels makes, rows first to first + 31 (AVX2 only).
+    // blockOfPixels for rows first to first + 31 (AVX2 only).
     void blockPairOfPixels(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
-                           uint32_t latch, uint32_t* low, uint32_t* high);
+                           uint32_t latch, StagedPixels& out, int row);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;

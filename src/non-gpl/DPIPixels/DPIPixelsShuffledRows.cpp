@@ -77,10 +77,10 @@ __attribute__((target("ssse3"))) inline void put(uint8_t* at, Vector value, Vect
 }
 
 // Four bits' vectors of four rows each become four rows' vectors of four bits each.
-__attribute__((target("ssse3"))) inline void transposeToRows(const uint32_t (*pixels)[16], int firstBit,
+__attribute__((target("ssse3"))) inline void transposeToRows(const StagedPixels& pixels, int firstBit,
                                                              int first, Vector* rows) {
     auto bit = [&](int b) {
-        return _mm_load_si128(reinterpret_cast<const Vector*>(&pixels[firstBit + b][first]));
+        return _mm_loadu_si128(reinterpret_cast<const Vector*>(&pixels[firstBit + b][first]));
     };
     const Vector v0 = bit(0), v1 = bit(1), v2 = bit(2), v3 = bit(3);
     const Vector low01 = _mm_unpacklo_epi32(v0, v1), low23 = _mm_unpacklo_epi32(v2, v3);
@@ -92,7 +92,7 @@ __attribute__((target("ssse3"))) inline void transposeToRows(const uint32_t (*pi
 }
 
 // One pixel per phase: each of a row's four stores takes two data phases from one of its row vectors.
-__attribute__((target("ssse3"))) void writeSinglePixelRows(const uint32_t (*pixels)[16], int first,
+__attribute__((target("ssse3"))) void writeSinglePixelRows(const StagedPixels& pixels, int first,
                                                            uint8_t* at, uint8_t* nextLine, int split,
                                                            const ShuffledRowPattern& pattern) {
     Vector early[4], late[4]; // per row: bits 0 to 3, bits 4 to 7
@@ -115,14 +115,14 @@ __attribute__((target("ssse3"))) void writeSinglePixelRows(const uint32_t (*pixe
 
 // Three pixels per phase: a store per bit and row, its pixel picked from the bit's vector of rows.
 // The stores go in address order, which the page (rarely in cache) takes best.
-__attribute__((target("ssse3"))) void writeTriplePixelRows(const uint32_t (*pixels)[16], int first,
+__attribute__((target("ssse3"))) void writeTriplePixelRows(const StagedPixels& pixels, int first,
                                                            uint8_t* at, uint8_t* nextLine, int split,
                                                            const ShuffledRowPattern& pattern) {
     constexpr int BIT_STEP = 9 * BYTES_PER_PIXEL;
     Vector bits[8];
 #pragma GCC unroll 8
     for (int bit = 0; bit < 8; bit++) {
-        bits[bit] = _mm_load_si128(reinterpret_cast<const Vector*>(&pixels[bit][first]));
+        bits[bit] = _mm_loadu_si128(reinterpret_cast<const Vector*>(&pixels[bit][first]));
     }
     const Vector s0 = load(pattern.statics[0]);
     // Unrolled as for single pixels, so that the bit vectors stay in registers.
@@ -155,7 +155,7 @@ void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLe
     }
 }
 
-void WriteShuffledRows(const uint32_t (*pixels)[16], int first, uint8_t* at, uint8_t* nextLine, int split,
+void WriteShuffledRows(const StagedPixels& pixels, int first, uint8_t* at, uint8_t* nextLine, int split,
                        const ShuffledRowPattern& pattern) {
 #if defined(KIV_HAVE_X86_SIMD)
     if (pattern.pixelsPerPhase == 1) {

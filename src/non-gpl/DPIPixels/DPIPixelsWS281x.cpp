@@ -85,13 +85,11 @@ alignas(64) constexpr uint8_t IDLE_LINE[8192] = {};
 static_assert(sizeof(IDLE_LINE) >= 324 * 15 + 64, "an idle line covers the tallest page's rows");
 
 constexpr int BLOCK_ROWS = 16;
-constexpr int CHUNK_BLOCKS = 16; // even, so that AVX2 pairs of blocks fit
-static_assert(BLOCK_ROWS % SHUFFLED_ROW_GROUP == 0, "blocks hold whole groups of shuffled rows");
-using BlockPixels = uint32_t[8][BLOCK_ROWS]; // per bit (most significant first), per row
+static_assert(STAGED_ROWS % (2 * BLOCK_ROWS) == 0, "staging holds whole AVX2 pairs of blocks");
 
 // The eight data-phase pixels of a row from its three lane words, in putPhase's form (the path of
 // processors without SSE2).
-[[maybe_unused]] inline void rowPixels(const uint64_t* lanes, uint32_t latch, BlockPixels& out, int row) {
+[[maybe_unused]] inline void rowPixels(const uint64_t* lanes, uint32_t latch, StagedPixels& out, int row) {
     const uint64_t t0 = transpose8(lanes[0]);
     const uint64_t t1 = transpose8(lanes[1]);
     const uint64_t t2 = transpose8(lanes[2]);
@@ -155,8 +153,8 @@ template <class V> [[gnu::always_inline]] inline V laneBytes(const uint8_t* stri
 
 // The data-phase pixels of sixteen rows from the bit planes of the three groups of eight lines:
 // each bit plane's bytes of the three groups are interleaved into pixels, with the latch byte as
-// fourth (the next pixel's first) byte.
-inline void blockPixels(const __m128i* slots, uint32_t latch, BlockPixels& out) {
+// fourth (the next pixel's first) byte; staged from `row` on.
+inline void blockPixels(const __m128i* slots, uint32_t latch, StagedPixels& out, int row) {
     const __m128i l0 = _mm_set1_epi8(char(latch)), l1 = _mm_set1_epi8(char(latch >> 8));
     const __m128i l2 = _mm_set1_epi8(char(latch >> 16)), fourth = _mm_set1_epi8(char(latch));
     for (int c = 0; c < 8; c++) {
@@ -164,7 +162,7 @@ inline void blockPixels(const __m128i* slots, uint32_t latch, BlockPixels& out) 
         const __m128i p2 = _mm_or_si128(slots[16 + c], l2);
         const __m128i low01 = _mm_unpacklo_epi8(p0, p1), high01 = _mm_unpackhi_epi8(p0, p1);
         const __m128i low2 = _mm_unpacklo_epi8(p2, fourth), high2 = _mm_unpackhi_epi8(p2, fourth);
-        __m128i* to = reinterpret_cast<__m128i*>(out[7 - c]);
+        __m128i* to = reinterpret_cast<__m128i*>(&out[7 - c][row]);
         _mm_store_si128(to, _mm_unpacklo_epi16(low01, low2));
         _mm_store_si128(to + 1, _mm_unpackhi_epi16(low01, low2));
         _mm_store_si128(to + 2, _mm_unpacklo_epi16(high01, high2));
@@ -174,9 +172,9 @@ inline void blockPixels(const __m128i* slots, uint32_t latch, BlockPixels& out) 
 
 #if defined(KIV_DPI_WIDE_BLOCKS)
 // blockPixels for 32 rows with AVX2. Its unpacks work within each 16-byte half, so the low half
-// holds rows 0 to 15 and the high half rows 16 to 31; the halves are regrouped into two blocks.
-__attribute__((target("avx2"))) void widePixels(const Bytes32* slots, uint32_t latch, BlockPixels& low,
-                                                BlockPixels& high) {
+// holds rows 0 to 15 and the high half rows 16 to 31; the halves are regrouped in staging.
+__attribute__((target("avx2"))) void widePixels(const Bytes32* slots, uint32_t latch, StagedPixels& out,
+                                                int row) {
     const __m256i l0 = _mm256_set1_epi8(char(latch)), l1 = _mm256_set1_epi8(char(latch >> 8));
     const __m256i l2 = _mm256_set1_epi8(char(latch >> 16));
     for (int c = 0; c < 8; c++) {
@@ -188,8 +186,8 @@ __attribute__((target("avx2"))) void widePixels(const Bytes32* slots, uint32_t l
         const __m256i rows0 = _mm256_unpacklo_epi16(low01, low2), rows4 = _mm256_unpackhi_epi16(low01, low2);
         const __m256i rows8 = _mm256_unpacklo_epi16(high01, high2);
         const __m256i rows12 = _mm256_unpackhi_epi16(high01, high2);
-        __m256i* lowTo = reinterpret_cast<__m256i*>(low[7 - c]);
-        __m256i* highTo = reinterpret_cast<__m256i*>(high[7 - c]);
+        __m256i* lowTo = reinterpret_cast<__m256i*>(&out[7 - c][row]);
+        __m256i* highTo = reinterpret_cast<__m256i*>(&out[7 - c][row + BLOCK_ROWS]);
         _mm256_storeu_si256(lowTo, _mm256_permute2x128_si256(rows0, rows4, 0x20));
         _mm256_storeu_si256(lowTo + 1, _mm256_permute2x128_si256(rows8, rows12, 0x20));
         _mm256_storeu_si256(highTo, _mm256_permute2x128_si256(rows0, rows4, 0x31));
@@ -224,7 +222,7 @@ inline void putPhasePair(uint8_t* at, uint32_t first, uint32_t second, const Row
 
 // Paints the data phases of one row of a block. The write state lives in locals while a bank is
 // painted, since stores into the page could otherwise alias every field the loop reads.
-template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const BlockPixels& pixels, int row) {
+template <int PPP> inline void OutputPixelRowWS281x(RowWriter& w, const StagedPixels& pixels, int row) {
     constexpr int BIT_STEP = 3 * PPP * BYTES_PER_PIXEL;
     if (PPP == 1 && std::endian::native == std::endian::little && w.bit + 8 < w.bitsPerLine) {
         // The last pair would reach into the next row's start phase, which may belong to the
@@ -292,9 +290,9 @@ template <int PPP> bool claimWholeRows(RowWriter& w, uint8_t*& at, uint8_t*& nex
     return true;
 }
 
-// Writes the first `count` rows of a block, in groups of shuffled rows where they lie within lines.
+// Writes the first `count` staged rows, in groups of shuffled rows where they lie within lines.
 template <int PPP>
-void paintBlock(RowWriter& w, const BlockPixels& pixels, int count, const ShuffledRowPattern* shuffled) {
+void paintRows(RowWriter& w, const StagedPixels& pixels, int count, const ShuffledRowPattern* shuffled) {
     int row = 0;
     uint8_t *at, *nextLine;
     int split;
@@ -463,11 +461,11 @@ template <class V>
 __attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Bank& bank,
                                                                         const LaneSources& sources, int first,
                                                                         const uint8_t* const* data,
-                                                                        uint32_t latch, uint32_t* low,
-                                                                        uint32_t* high) {
+                                                                        uint32_t latch, StagedPixels& out,
+                                                                        int row) {
     Bytes32 planes[DATA_LINES];
     allBitPlanes(bank, sources, first, data, planes);
-    widePixels(planes, latch, *reinterpret_cast<BlockPixels*>(low), *reinterpret_cast<BlockPixels*>(high));
+    widePixels(planes, latch, out, row);
 }
 #endif
 
@@ -475,18 +473,17 @@ __attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Ba
 // ends are zero). With SSE2 each line's sixteen bytes are one load and the bit transposition works
 // on all sixteen rows at once.
 void DPIPixelsOutput::blockOfPixels(const Bank& bank, const LaneSources& sources, int first,
-                                    const uint8_t* const* data, uint32_t latch, uint32_t* pixels) {
-    BlockPixels& out = *reinterpret_cast<BlockPixels*>(pixels);
+                                    const uint8_t* const* data, uint32_t latch, StagedPixels& out, int row) {
 #if defined(__SSE2__)
     Bytes16 planes[DATA_LINES];
     allBitPlanes(bank, sources, first, data, planes);
-    blockPixels(reinterpret_cast<const __m128i*>(planes), latch, out);
+    blockPixels(reinterpret_cast<const __m128i*>(planes), latch, out, row);
 #else
     uint64_t block[3 * BLOCK_ROWS];
     (void)sources;
     fillRowBlock(bank, first, BLOCK_ROWS, data, block);
-    for (int row = 0; row < BLOCK_ROWS; row++) {
-        rowPixels(block + 3 * row, latch, out, row);
+    for (int r = 0; r < BLOCK_ROWS; r++) {
+        rowPixels(block + 3 * r, latch, out, row + r);
     }
 #endif
 }
@@ -529,27 +526,28 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
     const ShuffledRowPattern* shuffled = ShuffledRowsAvailable() ? &bank.shuffledRows : nullptr;
     const LaneSources sources = laneSources(bank, data);
     [[maybe_unused]] const bool wide = CpuHasAVX2();
-    // The pixels of several blocks are made before any of them is written: loads issued among
-    // the page stores would wait for those (rarely cached) stores to complete.
-    alignas(16) BlockPixels pixels[CHUNK_BLOCKS];
-    for (int chunk = 0; chunk < rows; chunk += CHUNK_BLOCKS * BLOCK_ROWS) {
-        const int chunkEnd = std::min(rows, chunk + CHUNK_BLOCKS * BLOCK_ROWS);
-        for (int first = chunk; first < chunkEnd;) {
-            BlockPixels& block = pixels[(first - chunk) / BLOCK_ROWS];
+    // The pixels of many rows are made before any of them is written: loads issued among the
+    // page stores would wait for those (rarely cached) stores to complete. A run of rows starts
+    // a line, but for those ahead of the first line the bank fills.
+    alignas(32) StagedPixels pixels;
+    const int rowsPerLine = w.bitsPerLine / 8;
+    const bool rowsFillLines = w.bitsPerLine % 8 == 0 && w.bit % 8 == 0 && rowsPerLine > 0;
+    const int ahead = rowsFillLines ? (rowsPerLine - w.bit / 8) % rowsPerLine : 0;
+    for (int run = 0; run < rows;) {
+        const int runEnd = std::min(rows, run + (run == 0 && ahead > 0 ? ahead : STAGED_ROWS));
+        for (int first = run; first < runEnd;) {
 #if defined(KIV_DPI_WIDE_BLOCKS)
-            if (wide) { // rows past the chunk's end come out zero and are not written
-                blockPairOfPixels(bank, sources, first, data, latch, &block[0][0], &(&block)[1][0][0]);
+            if (wide) { // rows past the run's end come out zero and are not written
+                blockPairOfPixels(bank, sources, first, data, latch, pixels, first - run);
                 first += 2 * BLOCK_ROWS;
                 continue;
             }
 #endif
-            blockOfPixels(bank, sources, first, data, latch, &block[0][0]);
+            blockOfPixels(bank, sources, first, data, latch, pixels, first - run);
             first += BLOCK_ROWS;
         }
-        for (int first = chunk; first < chunkEnd; first += BLOCK_ROWS) {
-            paintBlock<PPP>(w, pixels[(first - chunk) / BLOCK_ROWS], std::min(BLOCK_ROWS, chunkEnd - first),
-                            shuffled);
-        }
+        paintRows<PPP>(w, pixels, runEnd - run, shuffled);
+        run = runEnd;
     }
     outPos = w.out;
     bitInLine = w.bit;

@@ -314,6 +314,37 @@ TEST_P(DPIPixelsLatch, BanksAreSentInTurnWithTheirLatchHeldHigh) {
 
 INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsLatch, BOTH_MODES_BOTH_WRITERS, WriterCaseName);
 
+// The fast writers rewrite static bytes along with the data (whole lines, pairs of phases); the
+// baseline writer only stores data phases. Both must leave every byte of every page the same.
+TEST_F(DPIPixels, EveryPageIsTheSameWithAndWithoutTheProcessorsExtensions) {
+    std::vector<int> plain, latch(48);
+    for (int i = 0; i < 24; i++)
+        plain.push_back(i == 5 ? 2400 : 30 * (i + 1) + (i % 3));
+    for (int i = 0; i < 48; i++)
+        latch[i] = i < 16 ? 60 + 3 * i : i < 32 ? 291 - 6 * (i - 16) : (i == 40 ? 0 : 90);
+    const std::string base = device;
+    for (const char* geometry : {"1084x162", "362x324"}) {
+        for (const auto& [board, lengths] : {std::pair{"DPIPixels", plain}, std::pair{"DPIPixels-Latch48", latch}}) {
+            std::string pages[2];
+            for (int withExtensions = 0; withExtensions < 2; withExtensions++) {
+                SetCpuExtensionsEnabled(withExtensions == 1);
+                device = base + (withExtensions ? "-fast" : "-baseline");
+                ASSERT_TRUE(InitOutput(board, nullptr, lengths, geometry));
+                ShowFrame();
+                pages[withExtensions] = GetFileContents(SimulatedFrameBuffer::FilePath(device));
+                output.reset();
+                unlink(SimulatedFrameBuffer::FilePath(device).c_str());
+            }
+            SetCpuExtensionsEnabled(true);
+            ASSERT_EQ(pages[0].size(), pages[1].size());
+            const auto differ = std::mismatch(pages[0].begin(), pages[0].end(), pages[1].begin());
+            EXPECT_TRUE(differ.first == pages[0].end())
+                << geometry << " " << board << ": first difference at byte " << differ.first - pages[0].begin();
+        }
+    }
+    device = base;
+}
+
 // The local web server's settings resource, as the front end would serve it.
 class SettingsRecorder : public httpserver::http_resource {
 public:

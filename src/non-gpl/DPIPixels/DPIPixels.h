@@ -11,6 +11,7 @@
 // SendData and OverlayTestData on the channel-output thread; nothing is locked.
 
 #include "DPIPixelsShuffledRows.h"
+#include "DPIPixelsWholeLines.h"
 #include "channeloutput/ChannelOutput.h"
 #include "channeloutput/PixelString.h"
 #include "platform/FrameBuffer.h"
@@ -51,6 +52,7 @@ private:
         int count = 0; // strings, at most DATA_LINES
         int32_t latchMask = 0;
         ShuffledRowPattern shuffledRows{}; // the row writer's constants for this bank (WS281x)
+        WholeLinePattern wholeLines{};     // and the line writer's
     };
     // A string slot of a bank that drives a line: its string, length and place in the lane words.
     struct Lane {

@@ -5,6 +5,7 @@
 
 #include "DPIPixels.h"
 #include "DPIPixelsShuffledRows.h"
+#include "DPIPixelsWholeLines.h"
 
 #include "channeloutput/PixelStringTester.h"
 #include "common/Log.h"
@@ -290,18 +291,31 @@ template <int PPP> bool claimWholeRows(RowWriter& w, uint8_t*& at, uint8_t*& nex
     return true;
 }
 
-// Writes the first `count` staged rows, in groups of shuffled rows where they lie within lines.
+// The first data phase of the next line, from that of this line's first row.
+template <int PPP> uint8_t* nextLineStart(const RowWriter& w) {
+    constexpr int BIT_STEP = 3 * PPP * BYTES_PER_PIXEL;
+    return w.out + (w.bitsPerLine - 1) * BIT_STEP + PPP * BYTES_PER_PIXEL + w.lineSkip;
+}
+
+// Writes the first `count` staged rows: whole lines where they can, else groups of shuffled rows
+// where they lie within lines, else row by row.
 template <int PPP>
-void paintRows(RowWriter& w, const StagedPixels& pixels, int count, const ShuffledRowPattern* shuffled) {
-    int row = 0;
+void paintRows(RowWriter& w, const StagedPixels& pixels, int count, const ShuffledRowPattern* shuffled,
+               const WholeLinePattern* wholeLines) {
     uint8_t *at, *nextLine;
     int split;
-    for (; shuffled && row + SHUFFLED_ROW_GROUP <= count && claimWholeRows<PPP>(w, at, nextLine, split);
-         row += SHUFFLED_ROW_GROUP) {
-        WriteShuffledRows(pixels, row, at, nextLine, split, *shuffled);
-    }
-    for (; row < count; row++) {
-        OutputPixelRowWS281x<PPP>(w, pixels, row);
+    for (int row = 0; row < count;) {
+        if (wholeLines && w.bit == 0 && row + WHOLE_LINE_ROWS <= count) {
+            WriteWholeLine(pixels, row, w.out - (PPP + 1) * BYTES_PER_PIXEL, *wholeLines);
+            w.out = nextLineStart<PPP>(w);
+            row += WHOLE_LINE_ROWS;
+        } else if (shuffled && row + SHUFFLED_ROW_GROUP <= count && claimWholeRows<PPP>(w, at, nextLine, split)) {
+            WriteShuffledRows(pixels, row, at, nextLine, split, *shuffled);
+            row += SHUFFLED_ROW_GROUP;
+        } else {
+            OutputPixelRowWS281x<PPP>(w, pixels, row);
+            row++;
+        }
     }
 }
 
@@ -360,6 +374,11 @@ bool DPIPixelsOutput::InitializeWS281x() {
         latchMask = bank.latchMask;
         PrepareShuffledRows(pixelsPerPhase, inMemoryOrder(latchMask), inMemoryOrder(startPhaseValue()),
                             bank.shuffledRows);
+        std::vector<uint8_t> bankLine(fb->LineLength(), 0); // a line whose rows are all the bank's
+        for (int b = 0; b < protoBitsPerLine; b++) {
+            paintStaticBit(bankLine.data(), b, false);
+        }
+        PrepareWholeLines(pixelsPerPhase, protoBitsPerLine, bankLine.data(), fb->LineLength(), bank.wholeLines);
         for (int pos = 0; pos < bank.rows && bank.firstRow + pos < fit; pos++) {
             for (int b = 0; b < 8; b++) {
                 paintStaticBit(page0 + line * fb->LineLength(), bit, pos == 0 && b == 0);
@@ -524,6 +543,8 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
                 (end | high << 16) << 32,
                 high >> 16 | (end | start << 16) << 40};
     const ShuffledRowPattern* shuffled = ShuffledRowsAvailable() ? &bank.shuffledRows : nullptr;
+    const bool linesWhole = WholeLinesAvailable() && bank.wholeLines.pixelsPerPhase == PPP && w.lineSkip >= 0;
+    const WholeLinePattern* wholeLines = linesWhole ? &bank.wholeLines : nullptr;
     const LaneSources sources = laneSources(bank, data);
     [[maybe_unused]] const bool wide = CpuHasAVX2();
     // The pixels of many rows are made before any of them is written: loads issued among the
@@ -546,7 +567,7 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
             blockOfPixels(bank, sources, first, data, latch, pixels, first - run);
             first += BLOCK_ROWS;
         }
-        paintRows<PPP>(w, pixels, runEnd - run, shuffled);
+        paintRows<PPP>(w, pixels, runEnd - run, shuffled, wholeLines);
         run = runEnd;
     }
     outPos = w.out;

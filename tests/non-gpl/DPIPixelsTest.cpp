@@ -324,7 +324,8 @@ TEST_F(DPIPixels, EveryPageIsTheSameWithAndWithoutTheProcessorsExtensions) {
         latch[i] = i < 16 ? 60 + 3 * i : i < 32 ? 291 - 6 * (i - 16) : (i == 40 ? 0 : 90);
     const std::string base = device;
     for (const char* geometry : {"1084x162", "362x324"}) {
-        for (const auto& [board, lengths] : {std::pair{"DPIPixels", plain}, std::pair{"DPIPixels-Latch48", latch}}) {
+        for (const auto& [board, lengths] :
+             {std::pair{"DPIPixels", plain}, std::pair{"DPIPixels-Latch48", latch}}) {
             std::string pages[2];
             for (int withExtensions = 0; withExtensions < 2; withExtensions++) {
                 SetCpuExtensionsEnabled(withExtensions == 1);
@@ -339,7 +340,8 @@ TEST_F(DPIPixels, EveryPageIsTheSameWithAndWithoutTheProcessorsExtensions) {
             ASSERT_EQ(pages[0].size(), pages[1].size());
             const auto differ = std::mismatch(pages[0].begin(), pages[0].end(), pages[1].begin());
             EXPECT_TRUE(differ.first == pages[0].end())
-                << geometry << " " << board << ": first difference at byte " << differ.first - pages[0].begin();
+                << geometry << " " << board << ": first difference at byte "
+                << differ.first - pages[0].begin();
         }
     }
     device = base;

@@ -95,13 +95,14 @@ private:
                        uint32_t latch, StagedPixels& out, int row);
     LaneSources laneSources(const Bank& bank, const uint8_t* const* data) const;
     template <bool WHOLE, class V> void bitPlanes(const LaneSources& sources, int first, V* planes);
-    template <class V> void addSharedLines(const Bank& bank, int first, const uint8_t* const* data, V* planes);
+    template <class V>
+    void addSharedLines(const Bank& bank, int first, const uint8_t* const* data, V* planes);
     template <class V>
     void allBitPlanes(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
                       V* planes);
     // blockOfPixels for rows first to first + 31 (AVX2 only).
-    void blockPairOfPixels(const Bank& bank, const LaneSources& sources, int first, const uint8_t* const* data,
-                           uint32_t latch, StagedPixels& out, int row);
+    void blockPairOfPixels(const Bank& bank, const LaneSources& sources, int first,
+                           const uint8_t* const* data, uint32_t latch, StagedPixels& out, int row);
     template <int PPP> void paintBank(const Bank& bank, const uint8_t* const* data);
     void CompleteFrameWS281x() {}
     int rowsThatFit() const;

@@ -92,8 +92,8 @@ __attribute__((target("ssse3"))) inline void transposeToRows(const StagedPixels&
 }
 
 // One pixel per phase: each of a row's four stores takes two data phases from one of its row vectors.
-__attribute__((target("ssse3"))) void writeSinglePixelRows(const StagedPixels& pixels, int first,
-                                                           uint8_t* at, uint8_t* nextLine, int split,
+__attribute__((target("ssse3"))) void writeSinglePixelRows(const StagedPixels& pixels, int first, uint8_t* at,
+                                                           uint8_t* nextLine, int split,
                                                            const ShuffledRowPattern& pattern) {
     Vector early[4], late[4]; // per row: bits 0 to 3, bits 4 to 7
     transposeToRows(pixels, 0, first, early);
@@ -115,8 +115,8 @@ __attribute__((target("ssse3"))) void writeSinglePixelRows(const StagedPixels& p
 
 // Three pixels per phase: a store per bit and row, its pixel picked from the bit's vector of rows.
 // The stores go in address order, which the page (rarely in cache) takes best.
-__attribute__((target("ssse3"))) void writeTriplePixelRows(const StagedPixels& pixels, int first,
-                                                           uint8_t* at, uint8_t* nextLine, int split,
+__attribute__((target("ssse3"))) void writeTriplePixelRows(const StagedPixels& pixels, int first, uint8_t* at,
+                                                           uint8_t* nextLine, int split,
                                                            const ShuffledRowPattern& pattern) {
     constexpr int BIT_STEP = 9 * BYTES_PER_PIXEL;
     Vector bits[8];

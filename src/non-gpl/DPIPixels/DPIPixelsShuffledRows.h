@@ -29,9 +29,9 @@ bool ShuffledRowsAvailable();
 void PrepareShuffledRows(int pixelsPerPhase, uint32_t endLevel, uint32_t startLevel,
                          ShuffledRowPattern& pattern);
 
-// Writes rows first to first + SHUFFLED_ROW_GROUP - 1 of the staged pixels. The first `split` rows follow each other from `at` (the address of the first
-// one's first data phase), the others from `nextLine`; each row lies within one line and only
-// bytes of its own phases are written. (The addresses are arguments rather than a table so that
-// no store to memory comes between the page stores.)
+// Writes rows first to first + SHUFFLED_ROW_GROUP - 1 of the staged pixels. The first `split` rows follow
+// each other from `at` (the address of the first one's first data phase), the others from `nextLine`; each
+// row lies within one line and only bytes of its own phases are written. (The addresses are arguments rather
+// than a table so that no store to memory comes between the page stores.)
 void WriteShuffledRows(const StagedPixels& pixels, int first, uint8_t* at, uint8_t* nextLine, int split,
                        const ShuffledRowPattern& pattern);

@@ -309,7 +309,8 @@ void paintRows(RowWriter& w, const StagedPixels& pixels, int count, const Shuffl
             WriteWholeLine(pixels, row, w.out - (PPP + 1) * BYTES_PER_PIXEL, *wholeLines);
             w.out = nextLineStart<PPP>(w);
             row += WHOLE_LINE_ROWS;
-        } else if (shuffled && row + SHUFFLED_ROW_GROUP <= count && claimWholeRows<PPP>(w, at, nextLine, split)) {
+        } else if (shuffled && row + SHUFFLED_ROW_GROUP <= count &&
+                   claimWholeRows<PPP>(w, at, nextLine, split)) {
             WriteShuffledRows(pixels, row, at, nextLine, split, *shuffled);
             row += SHUFFLED_ROW_GROUP;
         } else {
@@ -378,7 +379,8 @@ bool DPIPixelsOutput::InitializeWS281x() {
         for (int b = 0; b < protoBitsPerLine; b++) {
             paintStaticBit(bankLine.data(), b, false);
         }
-        PrepareWholeLines(pixelsPerPhase, protoBitsPerLine, bankLine.data(), fb->LineLength(), bank.wholeLines);
+        PrepareWholeLines(pixelsPerPhase, protoBitsPerLine, bankLine.data(), fb->LineLength(),
+                          bank.wholeLines);
         for (int pos = 0; pos < bank.rows && bank.firstRow + pos < fit; pos++) {
             for (int b = 0; b < 8; b++) {
                 paintStaticBit(page0 + line * fb->LineLength(), bit, pos == 0 && b == 0);
@@ -422,7 +424,8 @@ void DPIPixelsOutput::fillRowBlock(const Bank& bank, int first, int count, const
 // transposed as soon as it is loaded, while it is in registers. WHOLE: every line has a whole
 // vector of bytes there, so none is checked against its length.
 template <bool WHOLE, class V>
-[[gnu::always_inline]] inline void DPIPixelsOutput::bitPlanes(const LaneSources& sources, int first, V* planes) {
+[[gnu::always_inline]] inline void DPIPixelsOutput::bitPlanes(const LaneSources& sources, int first,
+                                                              V* planes) {
 #pragma GCC unroll 3
     for (int g = 0; g < 3; g++) {
         V v[8];
@@ -477,11 +480,9 @@ template <class V>
 
 #if defined(KIV_DPI_WIDE_BLOCKS)
 // Two blocks (rows first to first + 2 * BLOCK_ROWS - 1) at once with AVX2.
-__attribute__((target("avx2"))) void DPIPixelsOutput::blockPairOfPixels(const Bank& bank,
-                                                                        const LaneSources& sources, int first,
-                                                                        const uint8_t* const* data,
-                                                                        uint32_t latch, StagedPixels& out,
-                                                                        int row) {
+__attribute__((target("avx2"))) void
+DPIPixelsOutput::blockPairOfPixels(const Bank& bank, const LaneSources& sources, int first,
+                                   const uint8_t* const* data, uint32_t latch, StagedPixels& out, int row) {
     Bytes32 planes[DATA_LINES];
     allBitPlanes(bank, sources, first, data, planes);
     widePixels(planes, latch, out, row);
@@ -508,7 +509,8 @@ void DPIPixelsOutput::blockOfPixels(const Bank& bank, const LaneSources& sources
 }
 
 // This frame's bytes of every line of a bank; an idle line reads zeros.
-DPIPixelsOutput::LaneSources DPIPixelsOutput::laneSources(const Bank& bank, const uint8_t* const* data) const {
+DPIPixelsOutput::LaneSources DPIPixelsOutput::laneSources(const Bank& bank,
+                                                          const uint8_t* const* data) const {
     const std::vector<Lane>& bankLanes = lanes[&bank - banks.data()];
     LaneSources sources;
     sources.wholeRows = int(sizeof(IDLE_LINE));

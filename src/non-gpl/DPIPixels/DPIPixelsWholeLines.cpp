@@ -152,7 +152,8 @@ template <int PPP, int SOURCE> KIV_AVX2 __m128i sourceVector(const __m128i* v) {
     }
 }
 
-template <int PPP, int STORE> KIV_AVX2 void writeStore(const __m128i* v, uint8_t* line, const uint8_t* statics) {
+template <int PPP, int STORE>
+KIV_AVX2 void writeStore(const __m128i* v, uint8_t* line, const uint8_t* statics) {
     constexpr const LineTable<PPP>& table = LINE_TABLE<PPP>;
     const __m256i fixed = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(statics + STORE_BYTES * STORE));
     __m256i value = fixed;
@@ -167,7 +168,8 @@ template <int PPP, int STORE> KIV_AVX2 void writeStore(const __m128i* v, uint8_t
 
 // Stores STORE onwards; a group's vectors are loaded at its first store.
 template <int PPP, int STORE>
-KIV_AVX2 void writeStores(const StagedPixels& pixels, int first, __m128i* v, uint8_t* line, const uint8_t* statics) {
+KIV_AVX2 void writeStores(const StagedPixels& pixels, int first, __m128i* v, uint8_t* line,
+                          const uint8_t* statics) {
     using L = Layout<PPP>;
     if constexpr (STORE < L::LINE_STORES) {
         if constexpr (STORE % L::GROUP_STORES == 0) {

@@ -13,7 +13,7 @@
 constexpr int WHOLE_LINE_ROWS = 15; // 120 bits
 
 struct WholeLinePattern {
-    int pixelsPerPhase = 0; // 0: lines of this geometry are not written whole
+    int pixelsPerPhase = 0;       // 0: lines of this geometry are not written whole
     std::vector<uint8_t> statics; // the line as painted, zero where data bytes go
 };
 

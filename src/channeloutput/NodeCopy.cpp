@@ -37,13 +37,17 @@ __attribute__((target("ssse3"))) int copyNodesShuffled(const uint8_t* from, uint
                                                        int perNode, const uint8_t* order) {
     const int perStep = 16 / perNode;
     alignas(16) uint8_t lanes[16];
-    for (int i = 0; i < 16; i++) {
-        lanes[i] = i < perStep * perNode ? uint8_t(i - i % perNode + order[i % perNode]) : 0x80;
+    std::memset(lanes, 0x80, sizeof(lanes)); // zero bytes after the last whole node
+    for (int node = 0; node < perStep; node++) {
+        for (int k = 0; k < perNode; k++) {
+            lanes[node * perNode + k] = uint8_t(node * perNode + order[k]);
+        }
     }
     const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
     const int stepBytes = perStep * perNode;
     const int bytes = nodes * perNode;
     int at = 0;
+#pragma GCC unroll 4
     for (; at + 16 <= bytes; at += stepBytes) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), _mm_shuffle_epi8(v, shuffle));

@@ -4,7 +4,9 @@
 // painting of the page; prepareOutput of the same ports alone is measured too, and EncodeOnly
 // takes it off each frame, which leaves the painting (its CPU column means nothing: manual time).
 // PageStores is the floor the page itself sets: 16-byte stores of a constant that cover every
-// data phase of a frame, in a framebuffer of the same geometry, rotating its pages the same way.
+// data phase of a frame, in a framebuffer of the same geometry, rotating its pages the same way;
+// LineStores the same for the whole-line writer's stores: 32 bytes at a time over every used
+// line, from its first byte to its last data phase.
 
 #include "non-gpl/DPIPixels/DPIPixels.h"
 
@@ -16,6 +18,10 @@
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <chrono>
 
@@ -163,6 +169,48 @@ void PageStores(benchmark::State& state, const char* geometry) {
     unlink(SimulatedFrameBuffer::FilePath(config["Device"].asString()).c_str());
 }
 
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void storeLines(uint8_t* pixels, int lines, int lineLength,
+                                                int storesPerLine) {
+    const __m256i value = _mm256_set1_epi8(0x5A);
+    for (int line = 0; line < lines; line++) {
+        uint8_t* at = pixels + size_t(line) * lineLength;
+        for (int store = 0; store < storesPerLine; store++) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 32 * store), value);
+        }
+    }
+}
+#endif
+
+void LineStores(benchmark::State& state, const char* geometry) {
+#if defined(__x86_64__)
+    if (!__builtin_cpu_supports("avx2")) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    Setup setup(geometry);
+    Json::Value config;
+    config["Device"] = setup.device + "-lines";
+    config["Pages"] = 3;
+    std::unique_ptr<FrameBuffer> fb(FrameBuffer::createFrameBuffer(config));
+    if (!fb) {
+        state.SkipWithError("no framebuffer");
+        return;
+    }
+    fb->ClearAllPages();
+    const int storesPerLine = PixelsPerPhase(geometry) == 3 ? 102 : 34;
+    int page = 0;
+    for (auto _ : state) {
+        storeLines(fb->BufferPage(page), CHANNELS * 8 / 120, fb->LineLength(), storesPerLine);
+        page = (page + 1) % fb->Pages();
+        benchmark::ClobberMemory();
+    }
+    unlink(SimulatedFrameBuffer::FilePath(config["Device"].asString()).c_str());
+#else
+    state.SkipWithError("x86 only");
+#endif
+}
+
 void MemcpyFrameBytes(benchmark::State& state, const char* geometry) {
     size_t bytes = size_t(CHANNELS) * 8 * PixelsPerPhase(geometry) * 3;
     std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
@@ -182,6 +230,8 @@ BENCHMARK_CAPTURE(EncodeOnly, 362x324, "362x324")->UseManualTime();
 BENCHMARK(PrepareOutputOnly);
 BENCHMARK_CAPTURE(PageStores, 1084x162, "1084x162");
 BENCHMARK_CAPTURE(PageStores, 362x324, "362x324");
+BENCHMARK_CAPTURE(LineStores, 1084x162, "1084x162");
+BENCHMARK_CAPTURE(LineStores, 362x324, "362x324");
 BENCHMARK_CAPTURE(MemcpyFrameBytes, 1084x162, "1084x162");
 BENCHMARK_CAPTURE(MemcpyFrameBytes, 362x324, "362x324");
 
@@ -191,4 +241,6 @@ KIV_BENCHMARK_MAIN_WITH_RATIOS({"Frame/1084x162", "MemcpyFrameBytes/1084x162"},
                                {"EncodeOnly/362x324/manual_time", "MemcpyFrameBytes/362x324"},
                                {"PrepareOutputOnly", "MemcpyFrameBytes/362x324"},
                                {"PageStores/1084x162", "MemcpyFrameBytes/1084x162"},
-                               {"PageStores/362x324", "MemcpyFrameBytes/362x324"});
+                               {"PageStores/362x324", "MemcpyFrameBytes/362x324"},
+                               {"LineStores/1084x162", "MemcpyFrameBytes/1084x162"},
+                               {"LineStores/362x324", "MemcpyFrameBytes/362x324"});

@@ -136,18 +136,31 @@ void PrepareOutputOnly(benchmark::State& state) {
     }
 }
 
+// A cleared framebuffer of the setup's geometry beside the output's (whose pages are not touched).
+struct FloorFrameBuffer {
+    std::string device;
+    std::unique_ptr<FrameBuffer> fb;
+
+    FloorFrameBuffer(const Setup& setup, const char* suffix) : device(setup.device + suffix) {
+        Json::Value config;
+        config["Device"] = device;
+        config["Pages"] = 3;
+        fb.reset(FrameBuffer::createFrameBuffer(config));
+        if (fb)
+            fb->ClearAllPages();
+    }
+    ~FloorFrameBuffer() { unlink(SimulatedFrameBuffer::FilePath(device).c_str()); }
+};
+
 void PageStores(benchmark::State& state, const char* geometry) {
-    Setup setup(geometry); // for the settings and media directory; its own pages are not touched
+    Setup setup(geometry);
     const int ppp = PixelsPerPhase(geometry);
-    Json::Value config;
-    config["Device"] = setup.device + "-stores";
-    config["Pages"] = 3;
-    std::unique_ptr<FrameBuffer> fb(FrameBuffer::createFrameBuffer(config));
+    FloorFrameBuffer floor(setup, "-stores");
+    FrameBuffer* fb = floor.fb.get();
     if (!fb) {
         state.SkipWithError("no framebuffer");
         return;
     }
-    fb->ClearAllPages();
     const int bitStep = 9 * ppp;         // bytes per WS281x bit
     const int bitsPerStore = 4 - ppp;    // a 16-byte store covers one 9-byte or two 3-byte data phases
     const int firstData = (ppp + 1) * 3; // as the encoder starts a frame
@@ -166,7 +179,6 @@ void PageStores(benchmark::State& state, const char* geometry) {
         }
         benchmark::ClobberMemory();
     }
-    unlink(SimulatedFrameBuffer::FilePath(config["Device"].asString()).c_str());
 }
 
 #if defined(__x86_64__)
@@ -189,15 +201,12 @@ void LineStores(benchmark::State& state, const char* geometry) {
         return;
     }
     Setup setup(geometry);
-    Json::Value config;
-    config["Device"] = setup.device + "-lines";
-    config["Pages"] = 3;
-    std::unique_ptr<FrameBuffer> fb(FrameBuffer::createFrameBuffer(config));
+    FloorFrameBuffer floor(setup, "-lines");
+    FrameBuffer* fb = floor.fb.get();
     if (!fb) {
         state.SkipWithError("no framebuffer");
         return;
     }
-    fb->ClearAllPages();
     const int storesPerLine = PixelsPerPhase(geometry) == 3 ? 102 : 34;
     int page = 0;
     for (auto _ : state) {
@@ -205,7 +214,6 @@ void LineStores(benchmark::State& state, const char* geometry) {
         page = (page + 1) % fb->Pages();
         benchmark::ClobberMemory();
     }
-    unlink(SimulatedFrameBuffer::FilePath(config["Device"].asString()).c_str());
 #else
     state.SkipWithError("x86 only");
 #endif

@@ -5,6 +5,7 @@
 // three, each bit of a row is one 16-byte store: the data phase's nine bytes, seven of the end phase.
 
 #include "DPIPixelsShuffledRows.h"
+#include "DPIPixelsTransposeFour.h"
 
 #include "common/CpuFeatures.h"
 
@@ -82,13 +83,7 @@ __attribute__((target("ssse3"))) inline void transposeToRows(const StagedPixels&
     auto bit = [&](int b) {
         return _mm_loadu_si128(reinterpret_cast<const Vector*>(&pixels[firstBit + b][first]));
     };
-    const Vector v0 = bit(0), v1 = bit(1), v2 = bit(2), v3 = bit(3);
-    const Vector low01 = _mm_unpacklo_epi32(v0, v1), low23 = _mm_unpacklo_epi32(v2, v3);
-    const Vector high01 = _mm_unpackhi_epi32(v0, v1), high23 = _mm_unpackhi_epi32(v2, v3);
-    rows[0] = _mm_unpacklo_epi64(low01, low23);
-    rows[1] = _mm_unpackhi_epi64(low01, low23);
-    rows[2] = _mm_unpacklo_epi64(high01, high23);
-    rows[3] = _mm_unpackhi_epi64(high01, high23);
+    TransposeFourPixels(bit(0), bit(1), bit(2), bit(3), rows, 1);
 }
 
 // One pixel per phase: each of a row's four stores takes two data phases from one of its row vectors.

@@ -10,6 +10,7 @@
 // holds both (a row's first or last four bits, or the four across their boundary).
 
 #include "DPIPixelsWholeLines.h"
+#include "DPIPixelsTransposeFour.h"
 
 #include "common/CpuFeatures.h"
 
@@ -114,17 +115,6 @@ KIV_AVX2 __m128i loadRows(const StagedPixels& pixels, int bit, int row) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(&pixels[bit][row]));
 }
 
-// Four vectors of four rows each (per bit b to b + 3) become four vectors of four bits each (per
-// row), written to out[0], out[2], out[4] and out[6].
-KIV_AVX2 void transposeFour(__m128i b0, __m128i b1, __m128i b2, __m128i b3, __m128i* out) {
-    const __m128i low01 = _mm_unpacklo_epi32(b0, b1), low23 = _mm_unpacklo_epi32(b2, b3);
-    const __m128i high01 = _mm_unpackhi_epi32(b0, b1), high23 = _mm_unpackhi_epi32(b2, b3);
-    out[0] = _mm_unpacklo_epi64(low01, low23);
-    out[2] = _mm_unpackhi_epi64(low01, low23);
-    out[4] = _mm_unpacklo_epi64(high01, high23);
-    out[6] = _mm_unpackhi_epi64(high01, high23);
-}
-
 // The group's eight vectors from its first row on: per bit its four rows, or (one pixel per phase)
 // the line's pixels four at a time, each row's first four bits and then its last four. Written
 // out in full, so that the vectors stay in registers: a spill would be a store among the page's.
@@ -135,10 +125,10 @@ template <int PPP> KIV_AVX2 void loadGroup(const StagedPixels& pixels, int row, 
         v[4] = loadRows(pixels, 4, row), v[5] = loadRows(pixels, 5, row);
         v[6] = loadRows(pixels, 6, row), v[7] = loadRows(pixels, 7, row);
     } else {
-        transposeFour(loadRows(pixels, 0, row), loadRows(pixels, 1, row), loadRows(pixels, 2, row),
-                      loadRows(pixels, 3, row), v);
-        transposeFour(loadRows(pixels, 4, row), loadRows(pixels, 5, row), loadRows(pixels, 6, row),
-                      loadRows(pixels, 7, row), v + 1);
+        TransposeFourPixels(loadRows(pixels, 0, row), loadRows(pixels, 1, row), loadRows(pixels, 2, row),
+                            loadRows(pixels, 3, row), v, 2);
+        TransposeFourPixels(loadRows(pixels, 4, row), loadRows(pixels, 5, row), loadRows(pixels, 6, row),
+                            loadRows(pixels, 7, row), v + 1, 2);
     }
 }
 

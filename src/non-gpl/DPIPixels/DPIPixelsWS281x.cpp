@@ -1,7 +1,9 @@
 // WS281x over DPI. Every WS281x bit is three phases (start: high, data, end: low) of
 // pixelsPerPhase pixels; a pixel's 24 bits are the 24 lines at that moment. The start phases and
 // latch levels never change, so they are painted once into every page, and a frame rewrites
-// only the data phases: per row of the frame (one byte of every string) eight 24-bit values.
+// only the data phases: per row of the frame (one byte of every string) eight 24-bit values. (The
+// fast writers store painted bytes along with the data where that makes fewer, wider stores; the
+// bytes they store there are the painted ones.)
 
 #include "DPIPixels.h"
 #include "DPIPixelsShuffledRows.h"
@@ -545,13 +547,14 @@ template <int PPP> void DPIPixelsOutput::paintBank(const Bank& bank, const uint8
                 (end | high << 16) << 32,
                 high >> 16 | (end | start << 16) << 40};
     const ShuffledRowPattern* shuffled = ShuffledRowsAvailable() ? &bank.shuffledRows : nullptr;
-    const bool linesWhole = WholeLinesAvailable() && bank.wholeLines.pixelsPerPhase == PPP && w.lineSkip >= 0;
+    const bool linesWhole = WholeLinesAvailable() && bank.wholeLines.pixelsPerPhase == PPP;
     const WholeLinePattern* wholeLines = linesWhole ? &bank.wholeLines : nullptr;
     const LaneSources sources = laneSources(bank, data);
     [[maybe_unused]] const bool wide = CpuHasAVX2();
     // The pixels of many rows are made before any of them is written: loads issued among the
-    // page stores would wait for those (rarely cached) stores to complete. A run of rows starts
-    // a line, but for those ahead of the first line the bank fills.
+    // page stores would wait for those (rarely cached) stores to complete. Runs start where lines
+    // do, so that lines are staged whole, but for a bank that begins within a line: its first run
+    // is the rest of that line.
     alignas(32) StagedPixels pixels;
     const int rowsPerLine = w.bitsPerLine / 8;
     const bool rowsFillLines = w.bitsPerLine % 8 == 0 && w.bit % 8 == 0 && rowsPerLine > 0;

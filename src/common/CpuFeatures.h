@@ -16,10 +16,15 @@ inline void SetCpuExtensionsEnabled(bool enabled) {
     cpuExtensionsEnabled.store(enabled, std::memory_order_relaxed);
 }
 
+// Whether an extension the processor has may be used now.
+inline bool CpuExtensionUsable(bool processorHasIt) {
+    return processorHasIt && cpuExtensionsEnabled.load(std::memory_order_relaxed);
+}
+
 inline bool CpuHasSSSE3() {
 #if defined(KIV_HAVE_X86_SIMD)
     static const bool have = __builtin_cpu_supports("ssse3");
-    return have && cpuExtensionsEnabled.load(std::memory_order_relaxed);
+    return CpuExtensionUsable(have);
 #else
     return false;
 #endif
@@ -28,7 +33,7 @@ inline bool CpuHasSSSE3() {
 inline bool CpuHasAVX2() {
 #if defined(KIV_HAVE_X86_SIMD)
     static const bool have = __builtin_cpu_supports("avx2");
-    return have && cpuExtensionsEnabled.load(std::memory_order_relaxed);
+    return CpuExtensionUsable(have);
 #else
     return false;
 #endif

@@ -9,7 +9,7 @@
 #include "common/WarningHolder.h"
 #include "e131bridge.h"
 #include "mediaoutput/MediaOutput.h"
-#include "overlays/PixelOverlayManager.h"
+#include "overlays/PixelOverlayApi.h"
 #include "platform/FirmwareMailbox.h"
 #include "platform/GPIOManager.h"
 #include "player/ChannelTester.h"
@@ -540,8 +540,8 @@ static ResourceEntry* resourceTable(size_t& count) {
         {"/kivd/ports", &OutputMonitor::INSTANCE},
         {"/kivd/testing", &ChannelTester::INSTANCE},
         {"/kivd", nullptr},
-        {"/models", &PixelOverlayManager::INSTANCE},
-        {"/overlays", &PixelOverlayManager::INSTANCE},
+        {"/models", &PixelOverlayApi::INSTANCE},
+        {"/overlays", &PixelOverlayApi::INSTANCE},
         {"/command", &CommandManager::INSTANCE},
         {"/commands", &CommandManager::INSTANCE},
         {"/commandPresets", &CommandManager::INSTANCE},

@@ -365,6 +365,7 @@ static std::string stopServices() {
     CleanupMediaOutput();
     CloseEffects();
     CloseChannelOutputs();
+    PixelOverlayManager::INSTANCE.Cleanup();
     PingManager::INSTANCE.Cleanup();
     OutputMonitor::INSTANCE.Cleanup();
     CommandManager::INSTANCE.Cleanup();

@@ -44,6 +44,7 @@ void sendOneFrame() {
         return;
     }
     std::lock_guard<std::mutex> lk(sequence->DataLock());
+    PixelOverlayManager::INSTANCE.doOverlays(sequence->Data());
     PrepareChannelData(reinterpret_cast<char*>(sequence->Data()));
     SendChannelData(reinterpret_cast<const char*>(sequence->Data()));
     framesSent++;

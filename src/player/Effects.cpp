@@ -8,6 +8,10 @@ void InitEffects() {
 
 void CloseEffects() {}
 
+bool IsEffectRunning() {
+    return false;
+}
+
 Json::Value GetRunningEffects() {
     return Json::Value(Json::arrayValue);
 }

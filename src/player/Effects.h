@@ -6,5 +6,7 @@
 
 void InitEffects();
 void CloseEffects();
+// Whether an effect sequence runs; never.
+bool IsEffectRunning();
 // The running effects, an empty array.
 Json::Value GetRunningEffects();

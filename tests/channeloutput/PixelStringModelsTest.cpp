@@ -4,6 +4,28 @@
 
 namespace {
 
+// What an automatic model's definition says, for comparing whole lists.
+struct OverlayModelDefinition {
+    std::string name;
+    int startChannel = 0; // 0-based
+    int channelCount = 0;
+    int channelsPerNode = 3;
+    std::string orientation;
+    std::string startCorner;
+    int strings = 0;
+    int strands = 1;
+    bool operator==(const OverlayModelDefinition&) const = default;
+};
+
+OverlayModelDefinition DefinitionOf(const PixelOverlayModel& model) {
+    Json::Value json;
+    model.toJson(json);
+    return {json["Name"].asString(),        json["StartChannel"].asInt() - 1,
+            json["ChannelCount"].asInt(),   json["ChannelCountPerNode"].asInt(),
+            json["Orientation"].asString(), json["StartCorner"].asString(),
+            json["StringCount"].asInt(),    json["StrandsPerString"].asInt()};
+}
+
 class PixelStringModels : public PixelStringFixture {
 protected:
     void SetUp() override {
@@ -25,7 +47,11 @@ protected:
             strings.push_back(owned.back().get());
         }
         PixelString::AutoCreateOverlayModels(strings);
-        return PixelOverlayManager::INSTANCE.getModels();
+        std::vector<OverlayModelDefinition> definitions;
+        for (const auto& model : PixelOverlayManager::INSTANCE.getModels()) {
+            definitions.push_back(DefinitionOf(*model));
+        }
+        return definitions;
     }
 };
 

@@ -1,0 +1,92 @@
+// The models file: definitions the user keeps, read at start and whenever the file changes.
+
+#include "PixelOverlayManager.h"
+#include "common/Common.h"
+#include "common/Log.h"
+#include "common/WarningHolder.h"
+
+#include <set>
+
+std::string PixelOverlayManager::modelsFilePath() const {
+    return getKIVMediaDir("/config/overlay-models.json");
+}
+
+Json::Value PixelOverlayManager::readModelsFile() {
+    Json::Value file;
+    std::string path = modelsFilePath();
+    if (!FileExists(path)) {
+        return Json::Value(Json::arrayValue);
+    }
+    if (!LoadJsonFromFile(path, file) || !file.isObject() || !file["models"].isArray()) {
+        LogWarn(LG_CHANNELOUT, "%s: expected an object with a \"models\" array; no models read\n",
+                path.c_str());
+        WarningHolder::AddWarning("Overlay models file " + path +
+                                  " is not an object with a \"models\" array");
+        return Json::Value(Json::arrayValue);
+    }
+    return file["models"];
+}
+
+bool PixelOverlayManager::writeModelsFile(const Json::Value& definitions) {
+    Json::Value file;
+    file["models"] = definitions;
+    return SaveJsonToFile(file, modelsFilePath());
+}
+
+void PixelOverlayManager::loadModelsFile() {
+    Json::Value definitions = readModelsFile();
+    std::set<std::string> named;
+    for (const Json::Value& definition : definitions) {
+        std::string name = ModelNameOf(definition);
+        named.insert(name);
+        {
+            std::lock_guard<std::mutex> lock(modelsLock);
+            auto it = models.find(name);
+            if (it != models.end() && it->second.source == Source::File &&
+                it->second.definition == definition) {
+                continue; // unchanged: its state, data and effect stay
+            }
+        }
+        addModel(definition, Source::File);
+    }
+    for (const auto& model : getModels()) {
+        if (!isAutomatic(model->getName()) && !named.count(model->getName())) {
+            removeModel(model->getName());
+        }
+    }
+}
+
+bool PixelOverlayManager::saveModelDefinition(const Json::Value& definition, std::string& error) {
+    if (!addModel(definition, Source::File, &error)) {
+        return false;
+    }
+    std::string name = ModelNameOf(definition);
+    Json::Value kept(Json::arrayValue);
+    for (const Json::Value& other : readModelsFile()) {
+        if (!other.isObject() || ModelNameOf(other) != name) {
+            kept.append(other);
+        }
+    }
+    kept.append(definition);
+    if (!writeModelsFile(kept)) {
+        error = "could not write " + modelsFilePath();
+        return false;
+    }
+    return true;
+}
+
+bool PixelOverlayManager::deleteModelDefinition(const std::string& name) {
+    Json::Value kept(Json::arrayValue);
+    bool found = false;
+    for (const Json::Value& other : readModelsFile()) {
+        bool same = other.isObject() && ModelNameOf(other) == name;
+        found |= same;
+        if (!same) {
+            kept.append(other);
+        }
+    }
+    if (found) {
+        writeModelsFile(kept);
+    }
+    return removeModel(name) || found;
+}

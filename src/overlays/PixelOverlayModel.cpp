@@ -54,7 +54,8 @@ PixelOverlayModel::PixelOverlayModel(const Json::Value& definition) : config(def
 }
 
 void PixelOverlayModel::readGeometry() {
-    startChannel = JsonInt(config["StartChannel"]) - 1;
+    // Without a start channel a model starts at the first; an explicit 0 or less is refused below.
+    startChannel = config.isMember("StartChannel") ? JsonInt(config["StartChannel"]) - 1 : 0;
     channelCount = JsonInt(config["ChannelCount"]);
     stringCount = JsonInt(config["StringCount"]);
     strandsPerString = std::max(1, JsonInt(config["StrandsPerString"]));

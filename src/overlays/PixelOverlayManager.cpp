@@ -155,10 +155,20 @@ bool PixelOverlayManager::removeModel(const std::string& name) {
     return true;
 }
 
+// By name: a model held while it is removed would keep its successor waiting.
 void PixelOverlayManager::clearModels() {
-    for (const auto& model : getModels()) {
-        removeModel(model->getName());
+    for (const std::string& name : getModelNames()) {
+        removeModel(name);
     }
+}
+
+std::vector<std::string> PixelOverlayManager::getModelNames() {
+    std::lock_guard<std::mutex> lock(modelsLock);
+    std::vector<std::string> names;
+    for (const auto& [name, entry] : models) {
+        names.push_back(name);
+    }
+    return names;
 }
 
 PixelOverlayModel* PixelOverlayManager::getModel(const std::string& name) {
@@ -217,6 +227,9 @@ void PixelOverlayManager::addAutoOverlayModel(const std::string& name, int start
 void PixelOverlayManager::modelStateChanged(PixelOverlayModel* model, const PixelOverlayState&,
                                             const PixelOverlayState& newState) {
     bool showing = !(newState == PixelOverlayState::Off) || model->hasChildren();
+    if (showing && findModel(model->getName()).get() == model) {
+        model->getOverlayBuffer(); // so that other processes can draw into a model that is on
+    }
     std::lock_guard<std::mutex> lock(modelsLock);
     auto entry = models.find(model->getName());
     if (entry == models.end() || entry->second.model.get() != model) {

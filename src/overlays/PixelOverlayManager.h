@@ -7,8 +7,9 @@
 // others alone), the API (which keeps its definitions in that file) and the outputs
 // (addAutoOverlayModel, when the setting "AutoCreatePixelOverlayModels" is on, the default).
 // A definition's "Type" picks the model class (registerModelType); anything unregistered is a
-// plain PixelOverlayModel. A name from a file or a request must be 1 to 200 bytes without control
-// characters, as it becomes the name of shared-memory blocks.
+// plain PixelOverlayModel. A model that is switched on gets its overlay buffer, so other processes
+// can draw into it and set its ready bit. A name from a file or a request must be 1 to 200 bytes without
+// control characters, as it becomes the name of shared-memory blocks.
 //
 // Threads: the model table and the active list are guarded by modelsLock, never held while a model
 // works. Adding, replacing and removing models is serialised by changeLock; a replaced model is
@@ -57,6 +58,7 @@ public:
     std::shared_ptr<PixelOverlayModel> findModel(const std::string& name);
     // Every model, in name order.
     std::vector<std::shared_ptr<PixelOverlayModel>> getModels();
+    std::vector<std::string> getModelNames();
     bool isAutomatic(const std::string& name);
 
     // A "Channel" model for an output's display; a model the user defined under that name wins.

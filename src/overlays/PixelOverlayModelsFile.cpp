@@ -49,9 +49,9 @@ void PixelOverlayManager::loadModelsFile() {
         }
         addModel(definition, Source::File);
     }
-    for (const auto& model : getModels()) {
-        if (!isAutomatic(model->getName()) && !named.count(model->getName())) {
-            removeModel(model->getName());
+    for (const std::string& name : getModelNames()) {
+        if (!isAutomatic(name) && !named.count(name)) {
+            removeModel(name);
         }
     }
 }

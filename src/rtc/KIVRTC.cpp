@@ -25,11 +25,16 @@ struct RTCChip {
 };
 
 // Indexed by the setting piRTC minus one.
+// clang-format off
 constexpr RTCChip RTC_CHIPS[] = {
-    {"rasClock", "rtc-pcf2127", "0x51", "pcf2127"},   {"DS1307", "rtc-ds1307", "0x68", "ds1307"},
-    {"mcp7941x", nullptr, "0x6f", "mcp7941x"},        {"pcf8523", "rtc-pcf8523", "0x68", "pcf8523"},
-    {"pcf85363", "rtc-pcf85363", "0x51", "pcf85363"}, {"pcf8563", "rtc-pcf8563", "0x51", "pcf8563"},
+    {"rasClock", "rtc-pcf2127",  "0x51", "pcf2127"},
+    {"DS1307",   "rtc-ds1307",   "0x68", "ds1307"},
+    {"mcp7941x", nullptr,        "0x6f", "mcp7941x"},
+    {"pcf8523",  "rtc-pcf8523",  "0x68", "pcf8523"},
+    {"pcf85363", "rtc-pcf85363", "0x51", "pcf85363"},
+    {"pcf8563",  "rtc-pcf8563",  "0x51", "pcf8563"},
 };
+// clang-format on
 constexpr int RTC_CHIP_COUNT = sizeof(RTC_CHIPS) / sizeof(RTC_CHIPS[0]);
 
 bool endsValue(char c) {

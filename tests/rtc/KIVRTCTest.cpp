@@ -63,6 +63,10 @@ struct RTCCase {
     bool cronInstalled = false;
 };
 
+void PrintTo(const RTCCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 // What one run left on the fake board, decoded from its files.
 struct RTCRun {
     int status = -1;
@@ -242,109 +246,88 @@ std::string settingsWith(const std::string& value) {
     return "kivMode = \"player\"\npiRTC = \"" + value + "\"\nLogLevel = \"info\"\n";
 }
 
-std::string configuring(const std::string& printedName) {
-    return "KIV - Configuring RTC, Setting to " + printedName + "/1\n";
-}
-
 const std::string NONE_SELECTED = "KIV - Configuring RTC, None Selected";
 const std::string REMOVING = "Failed to setup RTC, removing device\n";
-const std::string READ_RTC0 = "hwclock -s -f /dev/rtc0";
+
+// The common path: the chip is registered, its node appears, it is read and the daily job installed.
+RTCCase readsChip(const char* name, const std::string& settings, const std::string& printedName,
+                  const char* module, const char* newDevice) {
+    RTCCase c{.name = name,
+              .settings = settings,
+              .output = "KIV - Configuring RTC, Setting to " + printedName + "/1\n<time>\n",
+              .newDevice = newDevice,
+              .cronInstalled = true};
+    if (module)
+        c.calls.push_back("modprobe "s + module);
+    c.calls.push_back("hwclock -s -f /dev/rtc0");
+    return c;
+}
+
+RTCCase noneSelected(const char* name, std::optional<std::string> settings) {
+    return {.name = name, .settings = std::move(settings), .output = NONE_SELECTED};
+}
+
+// A case that differs from another only where the change says.
+template <typename Change> RTCCase changed(RTCCase c, const char* name, Change change) {
+    c.name = name;
+    change(c);
+    return c;
+}
 
 std::vector<RTCCase> cases() {
+    const RTCCase rasClock =
+        readsChip("RasClock", settingsWith("1"), "rasClock", "rtc-pcf2127", "pcf2127 0x51");
+    const RTCCase ds1307 = readsChip("DS1307", settingsWith("2"), "DS1307", "rtc-ds1307", "ds1307 0x68");
+    const RTCCase pcf8523 = readsChip("Pcf8523", settingsWith("4"), "pcf8523", "rtc-pcf8523", "pcf8523 0x68");
+    const RTCCase pcf8563 = readsChip("Pcf8563", settingsWith("6"), "pcf8563", "rtc-pcf8563", "pcf8563 0x51");
     return {
-        {.name = "RasClock",
-         .settings = settingsWith("1"),
-         .output = configuring("rasClock") + "<time>\n",
-         .calls = {"modprobe rtc-pcf2127", READ_RTC0},
-         .newDevice = "pcf2127 0x51",
-         .cronInstalled = true},
-        {.name = "DS1307",
-         .settings = settingsWith("2"),
-         .output = configuring("DS1307") + "<time>\n",
-         .calls = {"modprobe rtc-ds1307", READ_RTC0},
-         .newDevice = "ds1307 0x68",
-         .cronInstalled = true},
-        {.name = "Mcp7941xLoadsNoModule",
-         .settings = settingsWith("3"),
-         .output = configuring("mcp7941x") + "<time>\n",
-         .calls = {READ_RTC0},
-         .newDevice = "mcp7941x 0x6f",
-         .cronInstalled = true},
-        {.name = "Pcf8523",
-         .settings = settingsWith("4"),
-         .output = configuring("pcf8523") + "<time>\n",
-         .calls = {"modprobe rtc-pcf8523", READ_RTC0},
-         .newDevice = "pcf8523 0x68",
-         .cronInstalled = true},
-        {.name = "Pcf85363",
-         .settings = settingsWith("5"),
-         .output = configuring("pcf85363") + "<time>\n",
-         .calls = {"modprobe rtc-pcf85363", READ_RTC0},
-         .newDevice = "pcf85363 0x51",
-         .cronInstalled = true},
-        {.name = "Pcf8563",
-         .settings = settingsWith("6"),
-         .output = configuring("pcf8563") + "<time>\n",
-         .calls = {"modprobe rtc-pcf8563", READ_RTC0},
-         .newDevice = "pcf8563 0x51",
-         .cronInstalled = true},
-        {.name = "ZeroSelectsNone", .settings = settingsWith("0"), .output = NONE_SELECTED},
-        {.name = "TwelveIsReadAsTwelve", .settings = settingsWith("12"), .output = NONE_SELECTED},
-        {.name = "MissingKeySelectsNone", .settings = "kivMode = \"player\"\n", .output = NONE_SELECTED},
-        {.name = "MissingFileSelectsNone", .output = NONE_SELECTED},
-        {.name = "BoardClockMovesTheChipToRtc1",
-         .settings = settingsWith("2"),
-         .board = {.boardClock = true},
-         .output = configuring("DS1307") + "<time>\n",
-         .calls = {"modprobe rtc-ds1307", "hwclock -s -f /dev/rtc1"},
-         .newDevice = "ds1307 0x68",
-         .cronInstalled = true},
-        {.name = "ExistingNodeSkipsRegistrationButLoadsTheModule",
-         .settings = settingsWith("4"),
-         .board = {.nodePresent = true},
-         .output = configuring("pcf8523") + "<time>\n",
-         .calls = {"modprobe rtc-pcf8523", READ_RTC0},
-         .cronInstalled = true},
-        {.name = "SetWritesTheRtcAndInstallsNoJob",
-         .settings = settingsWith("2"),
-         .args = {"set"},
-         .output = configuring("DS1307") + "<time>\n",
-         .calls = {"modprobe rtc-ds1307", "hwclock -w -f /dev/rtc0"},
-         .newDevice = "ds1307 0x68"},
-        {.name = "LongerWordThanSetReads",
-         .settings = settingsWith("2"),
-         .args = {"settings"},
-         .output = configuring("DS1307") + "<time>\n",
-         .calls = {"modprobe rtc-ds1307", READ_RTC0},
-         .newDevice = "ds1307 0x68",
-         .cronInstalled = true},
-        {.name = "SilentChipIsUnregistered",
-         .settings = settingsWith("1"),
-         .board = {.remoteIOError = true},
-         .output = configuring("rasClock") + REMOVING + "<time>\n",
-         .calls = {"modprobe rtc-pcf2127", READ_RTC0},
-         .newDevice = "pcf2127 0x51",
-         .deleteDevice = "0x51"},
-        {.name = "NodeThatNeverAppearsIsUnregistered",
-         .settings = settingsWith("6"),
-         .board = {.chipAppears = false},
-         .output = configuring("pcf8563") + REMOVING + "<time>\n",
-         .calls = {"modprobe rtc-pcf8563"},
-         .newDevice = "pcf8563 0x51",
-         .deleteDevice = "0x51"},
-        {.name = "EmptyFile", .settings = "", .output = NONE_SELECTED},
-        {.name = "BinaryFile",
-         .settings = "\x7f"
-                     "ELF\0\x02\xff\xfe piRTC = \"\xff\0\n"s,
-         .output = NONE_SELECTED},
-        {.name = "KeyAtTheVeryEnd", .settings = "kivMode = \"player\"\npiRTC = ", .output = NONE_SELECTED},
-        {.name = "OpeningQuoteAtTheVeryEnd", .settings = "piRTC = \"", .output = NONE_SELECTED},
-        {.name = "OneCharacterValueAtTheVeryEnd",
-         .settings = "piRTC = \"2",
-         .output = configuring("DS1307") + "<time>\n",
-         .calls = {"modprobe rtc-ds1307", READ_RTC0},
-         .newDevice = "ds1307 0x68",
-         .cronInstalled = true},
+        rasClock,
+        ds1307,
+        readsChip("Mcp7941xLoadsNoModule", settingsWith("3"), "mcp7941x", nullptr, "mcp7941x 0x6f"),
+        pcf8523,
+        readsChip("Pcf85363", settingsWith("5"), "pcf85363", "rtc-pcf85363", "pcf85363 0x51"),
+        pcf8563,
+        noneSelected("ZeroSelectsNone", settingsWith("0")),
+        noneSelected("TwelveIsReadAsTwelve", settingsWith("12")),
+        noneSelected("MissingKeySelectsNone", "kivMode = \"player\"\n"),
+        noneSelected("MissingFileSelectsNone", std::nullopt),
+        changed(ds1307, "BoardClockMovesTheChipToRtc1",
+                [](RTCCase& c) {
+                    c.board.boardClock = true;
+                    c.calls.back() = "hwclock -s -f /dev/rtc1";
+                }),
+        changed(pcf8523, "ExistingNodeSkipsRegistrationButLoadsTheModule",
+                [](RTCCase& c) {
+                    c.board.nodePresent = true;
+                    c.newDevice.reset();
+                }),
+        changed(ds1307, "SetWritesTheRtcAndInstallsNoJob",
+                [](RTCCase& c) {
+                    c.args = {"set"};
+                    c.calls.back() = "hwclock -w -f /dev/rtc0";
+                    c.cronInstalled = false;
+                }),
+        changed(ds1307, "LongerWordThanSetReads", [](RTCCase& c) { c.args = {"settings"}; }),
+        changed(rasClock, "SilentChipIsUnregistered",
+                [](RTCCase& c) {
+                    c.board.remoteIOError = true;
+                    c.output.insert(c.output.find("<time>"), REMOVING);
+                    c.deleteDevice = "0x51";
+                    c.cronInstalled = false;
+                }),
+        changed(pcf8563, "NodeThatNeverAppearsIsUnregistered",
+                [](RTCCase& c) {
+                    c.board.chipAppears = false;
+                    c.output.insert(c.output.find("<time>"), REMOVING);
+                    c.calls.pop_back();
+                    c.deleteDevice = "0x51";
+                    c.cronInstalled = false;
+                }),
+        noneSelected("EmptyFile", ""),
+        noneSelected("BinaryFile", "\x7f\x45LF\0\x02\xff\xfe piRTC = \"\xff\0\n"s),
+        noneSelected("KeyAtTheVeryEnd", "kivMode = \"player\"\npiRTC = "),
+        noneSelected("OpeningQuoteAtTheVeryEnd", "piRTC = \""),
+        changed(ds1307, "OneCharacterValueAtTheVeryEnd", [](RTCCase& c) { c.settings = "piRTC = \"2"; }),
     };
 }
 

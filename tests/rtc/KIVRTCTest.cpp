@@ -32,6 +32,7 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -110,7 +111,9 @@ class FakeRTCSystem {
 public:
     explicit FakeRTCSystem(const RTCCase& c) : testCase(c) {
         char tmpl[] = "/tmp/kivrtc-test-XXXXXX";
-        root = mkdtemp(tmpl);
+        if (!mkdtemp(tmpl))
+            throw std::runtime_error("cannot create a temp folder");
+        root = tmpl;
         build();
     }
     ~FakeRTCSystem() { fs::remove_all(root); }
@@ -163,7 +166,7 @@ private:
             writeFile(root / "media/settings", *testCase.settings);
     }
 
-    // Runs in the forked child: only system calls and exec from here on.
+    // Runs in the forked child (the test has no other threads); its mounts stay in its own namespace.
     [[noreturn]] void execInFakeSystem() const {
         const std::pair<fs::path, const char*> binds[] = {
             {root / "sbin", "/usr/sbin"},

@@ -4,12 +4,12 @@
 //
 // Models come from three places: the definitions in media directory + "/config/overlay-models.json"
 // ({"models": [definitions]}; watched, so a rewrite replaces that file's models and leaves the
-// others alone), the API (which keeps its definitions in that file) and the outputs
-// (addAutoOverlayModel, when the setting "AutoCreatePixelOverlayModels" is on, the default).
-// A definition's "Type" picks the model class (registerModelType); anything unregistered is a
-// plain PixelOverlayModel. A model that is switched on gets its overlay buffer, so other processes
-// can draw into it and set its ready bit. A name from a file or a request must be 1 to 200 bytes without
-// control characters, as it becomes the name of shared-memory blocks.
+// others alone; a file that cannot be read changes nothing), the API (which keeps its definitions in that
+// file) and the outputs (addAutoOverlayModel, when the setting "AutoCreatePixelOverlayModels" is on, the
+// default). A definition's "Type" picks the model class (registerModelType); anything unregistered is a plain
+// PixelOverlayModel. A model that is switched on gets its overlay buffer, so other processes can draw into it
+// and set its ready bit. A name from a file or a request must be 1 to 200 bytes without control characters,
+// as it becomes the name of shared-memory blocks.
 //
 // Threads: the model table and the active list are guarded by modelsLock, never held while a model
 // works. Adding, replacing and removing models is serialised by changeLock; a replaced model is
@@ -109,7 +109,7 @@ private:
     void stopUpdateThread();
     void updateThreadMain();
     bool runOneUpdate(std::unique_lock<std::mutex>& lock);
-    Json::Value readModelsFile();
+    bool readModelsFile(Json::Value& definitions);
     bool writeModelsFile(const Json::Value& models);
 
     std::atomic<bool> autoCreate{true};

@@ -11,20 +11,24 @@ std::string PixelOverlayManager::modelsFilePath() const {
     return getKIVMediaDir("/config/overlay-models.json");
 }
 
-Json::Value PixelOverlayManager::readModelsFile() {
+// False when the file is there but unreadable: a file caught half-edited must not take the
+// user's models away. A missing file has no models.
+bool PixelOverlayManager::readModelsFile(Json::Value& definitions) {
     Json::Value file;
     std::string path = modelsFilePath();
+    definitions = Json::Value(Json::arrayValue);
     if (!FileExists(path)) {
-        return Json::Value(Json::arrayValue);
+        return true;
     }
     if (!LoadJsonFromFile(path, file) || !file.isObject() || !file["models"].isArray()) {
-        LogWarn(LG_CHANNELOUT, "%s: expected an object with a \"models\" array; no models read\n",
+        LogWarn(LG_CHANNELOUT, "%s: expected an object with a \"models\" array; models left as they were\n",
                 path.c_str());
         WarningHolder::AddWarning("Overlay models file " + path +
                                   " is not an object with a \"models\" array");
-        return Json::Value(Json::arrayValue);
+        return false;
     }
-    return file["models"];
+    definitions = file["models"];
+    return true;
 }
 
 bool PixelOverlayManager::writeModelsFile(const Json::Value& definitions) {
@@ -34,7 +38,10 @@ bool PixelOverlayManager::writeModelsFile(const Json::Value& definitions) {
 }
 
 void PixelOverlayManager::loadModelsFile() {
-    Json::Value definitions = readModelsFile();
+    Json::Value definitions;
+    if (!readModelsFile(definitions)) {
+        return;
+    }
     std::set<std::string> named;
     for (const Json::Value& definition : definitions) {
         std::string name = ModelNameOf(definition);
@@ -61,8 +68,9 @@ bool PixelOverlayManager::saveModelDefinition(const Json::Value& definition, std
         return false;
     }
     std::string name = ModelNameOf(definition);
-    Json::Value kept(Json::arrayValue);
-    for (const Json::Value& other : readModelsFile()) {
+    Json::Value kept(Json::arrayValue), definitions;
+    readModelsFile(definitions);
+    for (const Json::Value& other : definitions) {
         if (!other.isObject() || ModelNameOf(other) != name) {
             kept.append(other);
         }
@@ -76,9 +84,10 @@ bool PixelOverlayManager::saveModelDefinition(const Json::Value& definition, std
 }
 
 bool PixelOverlayManager::deleteModelDefinition(const std::string& name) {
-    Json::Value kept(Json::arrayValue);
+    Json::Value kept(Json::arrayValue), definitions;
     bool found = false;
-    for (const Json::Value& other : readModelsFile()) {
+    readModelsFile(definitions);
+    for (const Json::Value& other : definitions) {
         bool same = other.isObject() && ModelNameOf(other) == name;
         found |= same;
         if (!same) {

@@ -3,6 +3,7 @@
 #include "PixelOverlayManager.h"
 #include "channeloutput/ChannelOutput.h"
 #include "common/Common.h"
+#include "common/CpuFeatures.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
 #include "common/SharedMemory.h"
@@ -266,23 +267,76 @@ void PixelOverlayModel::doOverlay(unsigned char* channels) {
     bufferDirty = false;
 }
 
-void PixelOverlayModel::blendOverlay(unsigned char* dst, PixelOverlayState mode) {
-    const unsigned char* src = channelData;
-    if (mode == PixelOverlayState::TransparentChannels) {
-        for (int i = 0; i < channelCount; i++) {
-            dst[i] = src[i] ? src[i] : dst[i];
-        }
-        return;
+// Sixteen bytes at a time through the compiler's vector types (SSE2 on x86, NEON on ARM): a
+// byte-by-byte choice runs at a fraction of the copy's speed.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+
+static inline Bytes16 load16(const unsigned char* p) {
+    Bytes16 v;
+    memcpy(&v, p, 16);
+    return v;
+}
+
+static void blendChannels(unsigned char* dst, const unsigned char* src, int count) {
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        Bytes16 s = load16(src + i), d = load16(dst + i);
+        Bytes16 lit = (Bytes16)(s != 0);
+        d = (s & lit) | (d & ~lit);
+        memcpy(dst + i, &d, 16);
     }
-    int whole = channelCount - channelCount % 3;
-    for (int i = 0; i < whole; i += 3) {
-        bool lit = (src[i] | src[i + 1] | src[i + 2]) != 0;
-        dst[i] = lit ? src[i] : dst[i];
-        dst[i + 1] = lit ? src[i + 1] : dst[i + 1];
-        dst[i + 2] = lit ? src[i + 2] : dst[i + 2];
-    }
-    for (int i = whole; i < channelCount; i++) { // a last, partial group
+    for (; i < count; i++) {
         dst[i] = src[i] ? src[i] : dst[i];
+    }
+}
+
+// Four pixels (12 bytes) a step: every byte of a pixel takes the "any byte lit" of its group. Only
+// those 12 bytes are stored, so the next step's load never waits on an overlapping store.
+// Returns where it stopped.
+static inline __attribute__((always_inline)) int blendPixelsInVectors(unsigned char* dst,
+                                                                      const unsigned char* src, int count) {
+    const Bytes16 first = {0, 0, 0, 3, 3, 3, 6, 6, 6, 9, 9, 9, 12, 12, 12, 12};
+    const Bytes16 second = {1, 1, 1, 4, 4, 4, 7, 7, 7, 10, 10, 10, 12, 12, 12, 12};
+    const Bytes16 third = {2, 2, 2, 5, 5, 5, 8, 8, 8, 11, 11, 11, 12, 12, 12, 12};
+    int i = 0;
+    for (; i + 16 <= count; i += 12) {
+        Bytes16 s = load16(src + i), d = load16(dst + i);
+        Bytes16 nonZero = (Bytes16)(s != 0);
+        Bytes16 lit = __builtin_shuffle(nonZero, first) | __builtin_shuffle(nonZero, second) |
+                      __builtin_shuffle(nonZero, third);
+        d = (s & lit) | (d & ~lit);
+        memcpy(dst + i, &d, 12);
+    }
+    return i;
+}
+
+#if defined(KIV_HAVE_X86_SIMD)
+// The byte shuffles need SSSE3 on x86; without it they would be done lane by lane.
+__attribute__((target("ssse3"))) static int blendPixelsSSSE3(unsigned char* dst, const unsigned char* src,
+                                                             int count) {
+    return blendPixelsInVectors(dst, src, count);
+}
+#endif
+
+static void blendPixels(unsigned char* dst, const unsigned char* src, int count) {
+#if defined(KIV_HAVE_X86_SIMD)
+    int i = CpuHasSSSE3() ? blendPixelsSSSE3(dst, src, count) : 0;
+#else
+    int i = blendPixelsInVectors(dst, src, count);
+#endif
+    for (; i + 3 <= count; i += 3) {
+        if (src[i] | src[i + 1] | src[i + 2]) {
+            memcpy(dst + i, src + i, 3);
+        }
+    }
+    blendChannels(dst + i, src + i, count - i); // a last, partial group
+}
+
+void PixelOverlayModel::blendOverlay(unsigned char* dst, PixelOverlayState mode) {
+    if (mode == PixelOverlayState::TransparentChannels) {
+        blendChannels(dst, channelData, channelCount);
+    } else {
+        blendPixels(dst, channelData, channelCount);
     }
 }
 
@@ -318,11 +372,12 @@ bool PixelOverlayModel::flushChildren(unsigned char* dst) {
 }
 
 void PixelOverlayModel::setData(const unsigned char* rgb) {
+    const int* map = nodeMap.data();
+    unsigned char* data = channelData;
     const size_t entries = nodeMap.size();
     for (size_t i = 0; i < entries; i++) {
-        int m = nodeMap[i];
-        if (m != UNMAPPED) {
-            channelData[m] = rgb[i];
+        if (map[i] != UNMAPPED) {
+            data[map[i]] = rgb[i];
         }
     }
     bufferDirty = true;

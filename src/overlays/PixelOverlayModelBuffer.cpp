@@ -124,10 +124,11 @@ void PixelOverlayModel::flushOverlayBuffer() {
         setData(pixels);
     } else {
         const int* map = nodeMap.data();
+        unsigned char* data = channelData;
         const size_t entries = nodeMap.size();
         for (size_t i = 0; i < entries; i++) {
             if (map[i] != UNMAPPED) {
-                channelData[map[i]] = pixels[i];
+                data[map[i]] = pixels[i];
             }
         }
         bufferDirty = true;

@@ -15,6 +15,13 @@
 
 using namespace overlaytest;
 
+#if defined(__SANITIZE_THREAD__)
+// The byte-wise interleaving of channel data that the design allows, and nothing else.
+extern "C" const char* __tsan_default_options() {
+    return "suppressions=" KIV_TSAN_SUPPRESSIONS;
+}
+#endif
+
 namespace {
 
 class PixelOverlayManagerTest : public ::testing::Test {

@@ -96,8 +96,8 @@ pid_t startDebugger(const DebuggerTarget& target) {
             dup2(fd, STDOUT_FILENO);
             dup2(fd, STDERR_FILENO);
         }
-        execlp("gdb", "gdb", "--batch", "-n", "-ex", "thread apply all bt", "-ex", "info threads", "-ex", "bt",
-               "-ex", "detach", target.executable.c_str(), target.pid.c_str(), (char*)nullptr);
+        execlp("gdb", "gdb", "--batch", "-n", "-ex", "thread apply all bt", "-ex", "info threads", "-ex",
+               "bt", "-ex", "detach", target.executable.c_str(), target.pid.c_str(), (char*)nullptr);
         _exit(127);
     }
     return pid;

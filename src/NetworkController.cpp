@@ -79,7 +79,8 @@ int modeFromName(const std::string& name, int current) {
 
 NetworkController::NetworkController(const std::string& address) : ip(address), hostname(address) {}
 
-NetworkController* NetworkController::DetectControllerViaHTML(const std::string& ip, const std::string& html) {
+NetworkController* NetworkController::DetectControllerViaHTML(const std::string& ip,
+                                                              const std::string& html) {
     if (html.empty())
         return nullptr;
     using Detector = bool (NetworkController::*)(const std::string&);
@@ -195,7 +196,8 @@ bool NetworkController::DetectSanDevicesController(const std::string& html) {
     typeId = SANDEVICES_TYPE;
     typeStr = found[1];
     static const RegExCache firmware("Firmware Version:</th></td><td></td><td>([0-9]{1,9}.[0-9]{1,9})</td>");
-    static const RegExCache firmwareW("Firmware Version:</th></td><td>\\s?([0-9]{1,9}.[0-9]{1,9})(-W\\d{1,9})?</td>");
+    static const RegExCache firmwareW(
+        "Firmware Version:</th></td><td>\\s?([0-9]{1,9}.[0-9]{1,9})(-W\\d{1,9})?</td>");
     if (firmware.search(html, found) || firmwareW.search(html, found))
         setVersion(found[1]);
     DumpControllerInfo();

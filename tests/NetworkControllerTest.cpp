@@ -41,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
     Pages, NetworkControllerHugePages,
     ::testing::Values(HugePage{"Filler", std::string(TEN_MB, 'x'), 0},
                       HugePage{"EndlessModelNumber", "AlphaPix " + std::string(TWO_MB, '7'), 254},
-                      HugePage{"EndlessSanDevicesModel", "Controller Model E" + std::string(TWO_MB, '1'), 255},
+                      HugePage{"EndlessSanDevicesModel", "Controller Model E" + std::string(TWO_MB, '1'),
+                               255},
                       HugePage{"EndlessFirmware",
                                "DIYLEDExpress E1.31 Bridge Configuration Page Firmware Rev: " +
                                    std::string(TWO_MB, '2') + ".1",

@@ -69,8 +69,9 @@ TEST_P(StatsPublish, SendsOneRequestOnlyWhenEnabled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, StatsPublish,
-                         ::testing::Values(StatsCase{"Enabled", "Enabled", 1}, StatsCase{"LowerCase", "enabled", 0},
-                                           StatsCase{"Empty", "", 0}, StatsCase{"Disabled", "Disabled", 0}),
+                         ::testing::Values(StatsCase{"Enabled", "Enabled", 1},
+                                           StatsCase{"LowerCase", "enabled", 0}, StatsCase{"Empty", "", 0},
+                                           StatsCase{"Disabled", "Disabled", 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -104,27 +104,34 @@ const DetectionCase CASES[] = {
     {"AlphaPixByName",
      {{"/", Page("<title>AlphaPix 16</title> Currently Installed Firmware Version:  2.7 ")}},
      R"({"vendor":"HolidayCoro","typeId":254,"typeStr":"AlphaPix 16","version":"2.7","majorVersion":2})"},
-    {"AlphaPixByPorts", {{"/", Page("4 Port Ethernet to SPI Controller")}},
+    {"AlphaPixByPorts",
+     {{"/", Page("4 Port Ethernet to SPI Controller")}},
      R"({"typeId":254,"typeStr":"AlphaPix 4","version":"Unknown"})"},
     {"HinksPix", {{"/", Page("<title>HinksPix Config</title>")}}, R"({"typeId":253,"typeStr":"HinksPix"})"},
     {"DIYLEDExpress",
      {{"/", Page("DIYLEDExpress E1.31 Bridge Configuration Page<br>Firmware Rev: 4.10")}},
      R"({"vendor":"DIYLEDExpress","typeId":252,"typeStr":"E1.31 Bridge","version":"4.10","minorVersion":10})"},
-    {"WLED", {{"/", Page("<title>WLED UI</title>")}, {"/json/info", Json(WledInfo("0.14.1"))}},
+    {"WLED",
+     {{"/", Page("<title>WLED UI</title>")}, {"/json/info", Json(WledInfo("0.14.1"))}},
      R"({"vendor":"WLED","typeId":251,"typeStr":"esp32","version":"0.14.1","majorVersion":0,"minorVersion":14})"},
-    {"WLEDVersionNotANumber", {{"/", Page("WLED UI")}, {"/json/info", Json(WledInfo("abc"))}},
+    {"WLEDVersionNotANumber",
+     {{"/", Page("WLED UI")}, {"/json/info", Json(WledInfo("abc"))}},
      R"({"version":"abc","majorVersion":0,"minorVersion":0})"},
-    {"WLEDVersionWithoutMinor", {{"/", Page("WLED UI")}, {"/json/info", Json(WledInfo("1."))}},
+    {"WLEDVersionWithoutMinor",
+     {{"/", Page("WLED UI")}, {"/json/info", Json(WledInfo("1."))}},
      R"({"version":"1.","majorVersion":1,"minorVersion":0})"},
-    {"WLEDVersionTooLarge", {{"/", Page("WLED UI")}, {"/json/info", Json(WledInfo("99999999999.1"))}},
+    {"WLEDVersionTooLarge",
+     {{"/", Page("WLED UI")}, {"/json/info", Json(WledInfo("99999999999.1"))}},
      R"({"version":"99999999999.1","majorVersion":0,"minorVersion":1})"},
     {"WLEDWhoseInfoHangsUp", {{"/", Page("WLED UI")}, {"/json/info", Hangup()}}, ""},
     {"ChainOrderPeerBeforeWLED",
-     {{"/", Page(KIV_PAGE + "WLED UI")}, {KIV_INFO, Json(R"({"Variant":"Pi 5"})")},
+     {{"/", Page(KIV_PAGE + "WLED UI")},
+      {KIV_INFO, Json(R"({"Variant":"Pi 5"})")},
       {"/json/info", Json(WledInfo("1.0"))}},
      R"({"vendor":"KIV","typeStr":"Raspberry Pi 5","typeId":30})"},
     {"ChainOrderHinksPixBeforeDIYLEDExpress",
-     {{"/", Page("DIYLEDExpress E1.31 Bridge Configuration Page HinksPix Config")}}, R"({"typeId":253})"},
+     {{"/", Page("DIYLEDExpress E1.31 Bridge Configuration Page HinksPix Config")}},
+     R"({"typeId":253})"},
     {"EmptyPage", {{"/", Page("")}}, ""},
     {"UnknownPage", {{"/", Page("<html><body>A printer</body></html>")}}, ""},
     {"BinaryPage", {{"/", Page(std::string("\0\xff\x01WLED\0UI\x80Quarn Player", 21))}}, ""},
@@ -172,8 +179,8 @@ TEST_P(DaemonController, AnswersTheRecordOrNotFound) {
     }
     ASSERT_EQ(200, answer.status) << answer.body;
     EXPECT_EQ("127.0.0.10", json["ip"].asString());
-    for (const char* field : {"ip", "hostname", "vendor", "vendorURL", "typeId", "typeStr", "ranges", "version",
-                              "uuid", "majorVersion", "minorVersion", "systemMode", "multisync"})
+    for (const char* field : {"ip", "hostname", "vendor", "vendorURL", "typeId", "typeStr", "ranges",
+                              "version", "uuid", "majorVersion", "minorVersion", "systemMode", "multisync"})
         EXPECT_TRUE(json.isMember(field)) << field;
     Json::Value expected = ParseJson(c.expected);
     for (const auto& name : expected.getMemberNames())
@@ -205,8 +212,8 @@ TEST_F(DaemonController, AcceptsHostNames) {
 TEST_F(DaemonController, RefusesAddressesThatAreNotPlainHosts) {
     TestHttpServer server("127.0.0.1");
     server.serve("/", "HinksPix Config");
-    for (const char* address : {"", "127.0.0.1:80", "127.0.0.1/x", "a%20b", "user%40127.0.0.1", "127.0.0.1%3F",
-                                "%5B::1%5D", "host_name"}) {
+    for (const char* address : {"", "127.0.0.1:80", "127.0.0.1/x", "a%20b", "user%40127.0.0.1",
+                                "127.0.0.1%3F", "%5B::1%5D", "host_name"}) {
         HttpResult answer = HttpGet(API + "/kivd/controller?ip=" + address);
         EXPECT_EQ(400, answer.status) << address;
         EXPECT_EQ("ERROR", ParseJson(answer.body)["Status"].asString()) << address;

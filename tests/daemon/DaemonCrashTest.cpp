@@ -51,7 +51,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 int CountLinesStartingWith(const std::string& text, const std::string& prefix) {
     auto lines = Lines(text);
-    return (int)std::count_if(lines.begin(), lines.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; });
+    return (int)std::count_if(lines.begin(), lines.end(),
+                              [&](const auto& l) { return l.rfind(prefix, 0) == 0; });
 }
 
 class DaemonCrash : public ::testing::Test {
@@ -108,7 +109,8 @@ protected:
     // Old reports, written an hour ago, named as a daemon of an older version would have.
     void AddOldReports(int count) const {
         for (int i = 0; i < count; i++) {
-            std::string name = "crashes/kiv-Pi-0.9-unknown-2020-01-01_00-00-" + std::to_string(10 + i) + ".zip";
+            std::string name =
+                "crashes/kiv-Pi-0.9-unknown-2020-01-01_00-00-" + std::to_string(10 + i) + ".zip";
             media.write(name, "old");
             struct utimbuf hourAgo = {time(nullptr) - 3600, time(nullptr) - 3600};
             utime(media.file(name).c_str(), &hourAgo);
@@ -158,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
     Signals, DaemonCrashLevels,
     ::testing::Values(
         LevelCase{"SegvLevel1", SIGSEGV, 1, {"tmp/kivd_crash.log", "kiv-info.json"}, {"settings", "config/"}},
-        LevelCase{"AbortLevel2", SIGABRT, 2, {"tmp/kivd_crash.log", "kiv-info.json", "settings"}, {"config/"}},
+        LevelCase{
+            "AbortLevel2", SIGABRT, 2, {"tmp/kivd_crash.log", "kiv-info.json", "settings"}, {"config/"}},
         LevelCase{"SegvLevel3",
                   SIGSEGV,
                   3,
@@ -201,8 +204,7 @@ TEST_F(DaemonCrash, UploadsTheReportOnlyToTheConfiguredAddress) {
     EXPECT_EQ("POST", upload.method);
     EXPECT_NE(std::string::npos, upload.headers.find("multipart/form-data"));
     ASSERT_EQ(1u, Reports().size());
-    EXPECT_NE(std::string::npos,
-              upload.body.find("name=\"userfile\"; filename=\"" + Reports()[0] + "\""));
+    EXPECT_NE(std::string::npos, upload.body.find("name=\"userfile\"; filename=\"" + Reports()[0] + "\""));
     std::string zip = media.read("crashes/" + Reports()[0]);
     EXPECT_NE(std::string::npos, upload.body.find(zip));
     EXPECT_EQ(std::string::npos, daemon->output().find("kept locally"));

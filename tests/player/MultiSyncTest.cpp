@@ -107,13 +107,20 @@ struct ModelCase {
 // Type numbers peers exchange; they must not change between releases.
 TEST(MultiSyncModels, ModelTextsMapToTheirTypeNumbers) {
     const ModelCase cases[] = {
-        {"Raspberry Pi 4 Model B", 26},           {"Raspberry Pi 4 Model B Rev 1.4", 26},
-        {"Raspberry Pi 3 Model B+", 24},          {"Raspberry Pi 3 Model B+ Rev 1.3", 24},
-        {"Raspberry Pi 3 Model B", 23},           {"Raspberry Pi Zero 2 W", 27},
-        {"Raspberry Pi 5", 30},                   {"Generic x86_64", 2},
-        {"Quarn 32", 137},                        {"WLED", 251},
-        {"Pi 4 Model B", 1},                      {"raspberry pi 4 model b", 1},
-        {"Raspberry Pi 4 Model B Plus", 1},       {"", 1},
+        {"Raspberry Pi 4 Model B", 26},
+        {"Raspberry Pi 4 Model B Rev 1.4", 26},
+        {"Raspberry Pi 3 Model B+", 24},
+        {"Raspberry Pi 3 Model B+ Rev 1.3", 24},
+        {"Raspberry Pi 3 Model B", 23},
+        {"Raspberry Pi Zero 2 W", 27},
+        {"Raspberry Pi 5", 30},
+        {"Generic x86_64", 2},
+        {"Quarn 32", 137},
+        {"WLED", 251},
+        {"Pi 4 Model B", 1},
+        {"raspberry pi 4 model b", 1},
+        {"Raspberry Pi 4 Model B Plus", 1},
+        {"", 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.type, MultiSync::ModelStringToType(c.model)) << c.model;

@@ -44,7 +44,9 @@ public:
     // The reply for a target; a target with a query string is looked up whole first, then without
     // its query. Unknown targets get a 404.
     void serve(const std::string& target, const TestHttpReply& reply);
-    void serve(const std::string& target, const std::string& body) { serve(target, TestHttpReply{200, body}); }
+    void serve(const std::string& target, const std::string& body) {
+        serve(target, TestHttpReply{200, body});
+    }
 
     std::vector<TestHttpRequest> requests() const;
     // Waits until at least count requests were read; false on time-out.

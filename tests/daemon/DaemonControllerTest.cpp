@@ -139,7 +139,8 @@ const DetectionCase CASES[] = {
     {"RootHangsUp", {{"/", Hangup()}}, ""},
 };
 
-class DaemonController : public ::testing::TestWithParam<DetectionCase> {
+// One daemon answers every case of a test: starting it costs more than all the requests together.
+class DaemonController : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(EnterPrivateNetworkNamespace());
@@ -168,9 +169,8 @@ protected:
 std::unique_ptr<TestMediaDir> DaemonController::media;
 std::unique_ptr<DaemonProcess> DaemonController::daemon;
 
-TEST_P(DaemonController, AnswersTheRecordOrNotFound) {
-    const DetectionCase& c = GetParam();
-    HttpResult answer = Detect(c.site);
+// Checks one case's answer: the record with every field and the expected values, or a 404.
+void ExpectAnswer(const DetectionCase& c, const HttpResult& answer) {
     Json::Value json = ParseJson(answer.body);
     if (std::string(c.expected).empty()) {
         EXPECT_EQ(404, answer.status) << answer.body;
@@ -187,8 +187,12 @@ TEST_P(DaemonController, AnswersTheRecordOrNotFound) {
         EXPECT_EQ(expected[name], json[name]) << name << " in " << answer.body;
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, DaemonController, ::testing::ValuesIn(CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+TEST_F(DaemonController, AnswersTheRecordOfEachKindOfPageOrNotFound) {
+    for (const DetectionCase& c : CASES) {
+        SCOPED_TRACE(c.name);
+        ExpectAnswer(c, Detect(c.site));
+    }
+}
 
 TEST_F(DaemonController, GivesUpOnSilentHostsWithinTheTimeOut) {
     for (const Site& site : {Site{{"/", Silent()}}, Site{{"/", Page("WLED UI")}, {"/json/info", Silent()}}}) {
@@ -200,25 +204,21 @@ TEST_F(DaemonController, GivesUpOnSilentHostsWithinTheTimeOut) {
     }
 }
 
-TEST_F(DaemonController, AcceptsHostNames) {
+TEST_F(DaemonController, AcceptsIPv4AddressesAndHostNamesOnly) {
     ASSERT_EQ(404, HttpGet(API + "/kivd/controller?ip=no-such-host.invalid").status);
     TestHttpServer server("127.0.0.1");
     server.serve("/", "HinksPix Config");
     HttpResult named = HttpGet(API + "/kivd/controller?ip=localhost");
     EXPECT_EQ(200, named.status) << named.body;
     EXPECT_EQ("localhost", ParseJson(named.body)["hostname"].asString());
-}
-
-TEST_F(DaemonController, RefusesAddressesThatAreNotPlainHosts) {
-    TestHttpServer server("127.0.0.1");
-    server.serve("/", "HinksPix Config");
+    size_t requestsSoFar = server.requests().size();
     for (const char* address : {"", "127.0.0.1:80", "127.0.0.1/x", "a%20b", "user%40127.0.0.1",
                                 "127.0.0.1%3F", "%5B::1%5D", "host_name"}) {
         HttpResult answer = HttpGet(API + "/kivd/controller?ip=" + address);
         EXPECT_EQ(400, answer.status) << address;
         EXPECT_EQ("ERROR", ParseJson(answer.body)["Status"].asString()) << address;
     }
-    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(requestsSoFar, server.requests().size());
 }
 
 } // namespace

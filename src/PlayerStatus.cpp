@@ -1,8 +1,10 @@
 #include "PlayerStatus.h"
 
+#include "NetworkController.h"
 #include "common/Common.h"
 #include "common/Log.h"
 #include "common/Settings.h"
+#include "common/UrlHelpers.h"
 #include "common/WarningHolder.h"
 #include "e131bridge.h"
 #include "httpAPI.h"
@@ -17,9 +19,11 @@
 #include "player/Sequence.h"
 #include "player/Version.h"
 
+#include <arpa/inet.h>
 #include <sys/sysinfo.h>
 
 #include <ctime>
+#include <memory>
 
 std::atomic<long long> startupTime{static_cast<long long>(time(nullptr))};
 
@@ -301,4 +305,39 @@ void PlayerResource::GetRunningEffects(Json::Value& result) {
     LogDebug(LG_HTTP, "API - Getting list of running effects\n");
     SetOKResult(result, "");
     result["runningEffects"] = ::GetRunningEffects();
+}
+
+// Only an IPv4 address or a plain host name may go into the URL: anything else could point the
+// request at another path, port or user part.
+static bool isControllerAddress(const std::string& address) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address.c_str(), &parsed) == 1)
+        return true;
+    if (address.empty() || address.size() > 253)
+        return false;
+    for (char c : address) {
+        if (!isalnum((unsigned char)c) && c != '.' && c != '-')
+            return false;
+    }
+    return true;
+}
+
+void PlayerResource::GetNetworkController(const std::string& address, Json::Value& result) {
+    if (!isControllerAddress(address)) {
+        SetErrorResult(result, 400, "Invalid controller address '" + address + "'");
+        return;
+    }
+    LogDebug(LG_HTTP, "API - Detecting the controller at %s\n", address.c_str());
+    std::string page;
+    if (!urlGet("http://" + address + "/", page, NetworkController::DETECTION_TIMEOUT_SECONDS,
+                NetworkController::DETECTION_MAX_BYTES)) {
+        SetErrorResult(result, 404, "No web page could be read from " + address);
+        return;
+    }
+    std::unique_ptr<NetworkController> controller(NetworkController::DetectControllerViaHTML(address, page));
+    if (!controller) {
+        SetErrorResult(result, 404, "No known controller at " + address);
+        return;
+    }
+    result = controller->ToJson();
 }

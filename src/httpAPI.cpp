@@ -238,6 +238,8 @@ const std::map<std::string, GetHandler>& getRoutes() {
          }},
         {"multiSyncStats", [](PlayerResource& r, const http_request& req,
                               Json::Value& res) { r.GetMultiSyncStats(res, req.get_arg("reset") == "1"); }},
+        {"controller", [](PlayerResource& r, const http_request& req,
+                          Json::Value& res) { r.GetNetworkController(req.get_arg("ip"), res); }},
         {"playlists",
          [](PlayerResource& r, const http_request&, Json::Value& res) { r.GetCurrentPlaylists(res); }},
         {"playlist/filetime",

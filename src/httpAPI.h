@@ -50,6 +50,9 @@ public:
     void GetPlaylistConfig(Json::Value& result);
     void GetLogSettings(Json::Value& result);
     void GetRunningEffects(Json::Value& result);
+    // The record of the lighting controller whose web root is at address (IPv4 or host name),
+    // 404 when none is recognised, 400 for any other address text.
+    void GetNetworkController(const std::string& address, Json::Value& result);
 
     // Control requests taking the parsed body (null when it was empty). An unrecognised
     // "command" leaves the result unset, which the POST flow answers as a 400 error.

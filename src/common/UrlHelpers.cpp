@@ -10,14 +10,30 @@ namespace {
 
 constexpr long TRANSFER_TIMEOUT_SECONDS = 10;
 
+struct Limits {
+    long timeoutSeconds = TRANSFER_TIMEOUT_SECONDS;
+    size_t maxBytes = std::string::npos;
+};
+
+struct Body {
+    std::string& text;
+    size_t maxBytes;
+};
+
+// Returning less than was given makes curl end the transfer with a write error.
 size_t appendBody(char* data, size_t size, size_t count, void* userdata) {
-    static_cast<std::string*>(userdata)->append(data, size * count);
-    return size * count;
+    Body* body = static_cast<Body*>(userdata);
+    size_t bytes = size * count;
+    if (body->text.size() + bytes > body->maxBytes)
+        return 0;
+    body->text.append(data, bytes);
+    return bytes;
 }
 
 // A fresh handle per call keeps the helpers usable from any thread without shared state.
 // method is nullptr for GET, otherwise the request method whose body is data.
-bool transfer(const std::string& url, const char* method, const std::string* data, std::string& response) {
+bool transfer(const std::string& url, const char* method, const std::string* data, std::string& response,
+              const Limits& limits = Limits()) {
     response.clear();
     CURL* curl = curl_easy_init();
     if (!curl) {
@@ -25,10 +41,11 @@ bool transfer(const std::string& url, const char* method, const std::string* dat
         return false;
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, TRANSFER_TIMEOUT_SECONDS);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    Body body{response, limits.maxBytes};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     if (data) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, data->c_str());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, (long)data->size());
@@ -53,6 +70,10 @@ bool transfer(const std::string& url, const char* method, const std::string* dat
 
 bool urlGet(const std::string& url, std::string& response) {
     return transfer(url, nullptr, nullptr, response);
+}
+
+bool urlGet(const std::string& url, std::string& response, long timeoutSeconds, size_t maxBytes) {
+    return transfer(url, nullptr, nullptr, response, Limits{timeoutSeconds, maxBytes});
 }
 
 bool urlPost(const std::string& url, const std::string& data, std::string& response) {

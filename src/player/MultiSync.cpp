@@ -45,7 +45,69 @@ Json::Value localSystem(const ifaddrs* ifa, const std::string& host, const std::
     return system;
 }
 
+struct SystemType {
+    int type;
+    const char* name;
+};
+
+const SystemType SYSTEM_TYPES[] = {
+    {1, "Unknown"},
+    {2, "Generic x86_64"},
+    {16, "Raspberry Pi A"},
+    {17, "Raspberry Pi B"},
+    {18, "Raspberry Pi A+"},
+    {19, "Raspberry Pi B+"},
+    {20, "Raspberry Pi 2 Model B"},
+    {21, "Raspberry Pi Zero"},
+    {22, "Raspberry Pi Zero W"},
+    {23, "Raspberry Pi 3 Model B"},
+    {24, "Raspberry Pi 3 Model B+"},
+    {25, "Raspberry Pi 3 Model A+"},
+    {26, "Raspberry Pi 4 Model B"},
+    {27, "Raspberry Pi Zero 2 W"},
+    {28, "Raspberry Pi 400"},
+    {29, "Raspberry Pi Compute Module 4"},
+    {30, "Raspberry Pi 5"},
+    {136, "Quarn 16"},
+    {137, "Quarn 32"},
+    {144, "Quarn 48"},
+    {194, "ESPixelStick"},
+    {251, "WLED"},
+    {252, "DIYLEDExpress"},
+    {253, "HinksPix"},
+    {254, "AlphaPix"},
+    {255, "SanDevices"},
+};
+constexpr int UNRECOGNISED_TYPE = 1;
+const std::string RASPBERRY_PREFIX = "Raspberry ";
+
+bool modelMatches(const std::string& model, const std::string& name) {
+    return model == name || startsWith(model, name + " Rev ");
+}
+
 } // namespace
+
+int MultiSync::ModelStringToType(const std::string& model) {
+    for (const auto& entry : SYSTEM_TYPES) {
+        if (modelMatches(model, entry.name))
+            return entry.type;
+    }
+    return UNRECOGNISED_TYPE;
+}
+
+std::string MultiSync::GetTypeString(int type, bool brief) {
+    for (const auto& entry : SYSTEM_TYPES) {
+        if (entry.type != type)
+            continue;
+        std::string name = entry.name;
+        if (brief && startsWith(name, RASPBERRY_PREFIX))
+            return name.substr(RASPBERRY_PREFIX.size());
+        return name;
+    }
+    if (type >= 128 && type < 192)
+        return "Quarn controller";
+    return "Unknown";
+}
 
 bool MultiSync::Init() {
     ifaddrs* list = nullptr;

@@ -96,3 +96,46 @@ TEST(MultiSync, StartsWithoutAControlSocket) {
 }
 
 } // namespace
+
+namespace {
+
+struct ModelCase {
+    const char* model;
+    int type;
+};
+
+// Type numbers peers exchange; they must not change between releases.
+TEST(MultiSyncModels, ModelTextsMapToTheirTypeNumbers) {
+    const ModelCase cases[] = {
+        {"Raspberry Pi 4 Model B", 26},
+        {"Raspberry Pi 4 Model B Rev 1.4", 26},
+        {"Raspberry Pi 3 Model B+", 24},
+        {"Raspberry Pi 3 Model B+ Rev 1.3", 24},
+        {"Raspberry Pi 3 Model B", 23},
+        {"Raspberry Pi Zero 2 W", 27},
+        {"Raspberry Pi 5", 30},
+        {"Generic x86_64", 2},
+        {"Quarn 32", 137},
+        {"WLED", 251},
+        {"Pi 4 Model B", 1},
+        {"raspberry pi 4 model b", 1},
+        {"Raspberry Pi 4 Model B Plus", 1},
+        {"", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.type, MultiSync::ModelStringToType(c.model)) << c.model;
+}
+
+TEST(MultiSyncModels, TypeNumbersNameTheirModels) {
+    for (int type = 0; type < 256; type++) {
+        std::string name = MultiSync::GetTypeString(type);
+        if (name != "Unknown" && name != "Quarn controller")
+            EXPECT_EQ(type, MultiSync::ModelStringToType(name)) << name;
+    }
+    EXPECT_EQ("Pi 4 Model B", MultiSync::GetTypeString(26, true));
+    EXPECT_EQ("HinksPix", MultiSync::GetTypeString(253, true));
+    EXPECT_EQ("Quarn controller", MultiSync::GetTypeString(140));
+    EXPECT_EQ("Unknown", MultiSync::GetTypeString(300));
+}
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "NetNamespace.h"
 
 #include <sched.h>
+#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,4 +24,18 @@ bool EnterPrivateNetworkNamespace() {
     }
     entered = RunCommand("ip link set lo up");
     return entered;
+}
+
+bool EnterPrivateTmp() {
+    static bool entered = false;
+    if (entered) {
+        return true;
+    }
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("kivtest-tmp", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+        fprintf(stderr, "private /tmp failed: %s\n", strerror(errno));
+        return false;
+    }
+    entered = true;
+    return true;
 }

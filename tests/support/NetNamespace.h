@@ -8,3 +8,6 @@
 bool EnterPrivateNetworkNamespace();
 // Runs a shell command (for "ip link add ..." and similar); true when it exited 0.
 bool RunCommand(const std::string& command);
+// Puts the calling test process into a private mount namespace with an empty tmpfs on /tmp, for
+// daemons that write fixed paths there. Call before creating any TestMediaDir (they live in /tmp).
+bool EnterPrivateTmp();

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr long TRANSFER_TIMEOUT_SECONDS = 10;
-
 size_t appendBody(char* data, size_t size, size_t count, void* userdata) {
     static_cast<std::string*>(userdata)->append(data, size * count);
     return size * count;
@@ -17,7 +15,8 @@ size_t appendBody(char* data, size_t size, size_t count, void* userdata) {
 
 // A fresh handle per call keeps the helpers usable from any thread without shared state.
 // method is nullptr for GET, otherwise the request method whose body is data.
-bool transfer(const std::string& url, const char* method, const std::string* data, std::string& response) {
+bool transfer(const std::string& url, const char* method, const std::string* data, std::string& response,
+              long timeoutMS = 10000) {
     response.clear();
     CURL* curl = curl_easy_init();
     if (!curl) {
@@ -25,7 +24,7 @@ bool transfer(const std::string& url, const char* method, const std::string* dat
         return false;
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, TRANSFER_TIMEOUT_SECONDS);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMS);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
@@ -51,12 +50,12 @@ bool transfer(const std::string& url, const char* method, const std::string* dat
 
 } // namespace
 
-bool urlGet(const std::string& url, std::string& response) {
-    return transfer(url, nullptr, nullptr, response);
+bool urlGet(const std::string& url, std::string& response, long timeoutMS) {
+    return transfer(url, nullptr, nullptr, response, timeoutMS);
 }
 
-bool urlPost(const std::string& url, const std::string& data, std::string& response) {
-    return transfer(url, "POST", &data, response);
+bool urlPost(const std::string& url, const std::string& data, std::string& response, long timeoutMS) {
+    return transfer(url, "POST", &data, response, timeoutMS);
 }
 
 bool urlPut(const std::string& url, const std::string& data, std::string& response) {

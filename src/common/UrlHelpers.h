@@ -4,8 +4,9 @@
 
 #include <string>
 
-bool urlGet(const std::string& url, std::string& response);
-bool urlPost(const std::string& url, const std::string& data, std::string& response);
+// timeoutMS bounds the whole transfer (connection and answer).
+bool urlGet(const std::string& url, std::string& response, long timeoutMS = 10000);
+bool urlPost(const std::string& url, const std::string& data, std::string& response, long timeoutMS = 10000);
 bool urlPut(const std::string& url, const std::string& data, std::string& response);
 // "http://127.0.0.1" + path: the local web front end.
 std::string LocalWebURL(const std::string& path);

@@ -38,6 +38,12 @@ int pageTypeOf(int type) {
 
 } // namespace
 
+OLEDPage::~OLEDPage() {
+    if (currentPage == this) {
+        currentPage = nullptr;
+    }
+}
+
 bool OLEDPage::InitializeDisplay(int type) {
     if (type == 0) {
         delete displayDriver;

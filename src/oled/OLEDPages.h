@@ -19,7 +19,8 @@ public:
     // What the display is: see SetOLEDType.
     enum { NONE = 0, SMALL = 1, NORMAL = 2, TITLE_BAND = 3, CHARACTER = 4 };
 
-    virtual ~OLEDPage() {}
+    // A page destroyed while current leaves no page current.
+    virtual ~OLEDPage();
     virtual void displaying() {}
     virtual void hiding() {}
     virtual void display() {}

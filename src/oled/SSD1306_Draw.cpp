@@ -64,9 +64,14 @@ void line(int x0, int y0, int x1, int y1, uint16_t color) {
     }
 }
 
-void circleHelper(int x0, int y0, int r, uint8_t corners, uint16_t color) {
-    int f = 1 - r, ddF_x = 1, ddF_y = -2 * r, x = 0, y = r;
-    while (x < y) {
+// The midpoint algorithm's walk along one eighth of a circle: each step moves x by one and y
+// inward when the error says so.
+struct MidpointCircle {
+    explicit MidpointCircle(int r) : f(1 - r), ddF_y(-2 * r), y(r) {}
+    bool step() {
+        if (x >= y) {
+            return false;
+        }
         if (f >= 0) {
             y--;
             ddF_y += 2;
@@ -75,6 +80,15 @@ void circleHelper(int x0, int y0, int r, uint8_t corners, uint16_t color) {
         x++;
         ddF_x += 2;
         f += ddF_x;
+        return true;
+    }
+    int f, ddF_x = 1, ddF_y, x = 0, y;
+};
+
+void circleHelper(int x0, int y0, int r, uint8_t corners, uint16_t color) {
+    MidpointCircle c(r);
+    while (c.step()) {
+        int x = c.x, y = c.y;
         if (corners & 0x4) {
             pixel(x0 + x, y0 + y, color);
             pixel(x0 + y, y0 + x, color);
@@ -95,18 +109,11 @@ void circleHelper(int x0, int y0, int r, uint8_t corners, uint16_t color) {
 }
 
 void fillHelper(int x0, int y0, int r, uint8_t corners, int delta, uint16_t color) {
-    int f = 1 - r, ddF_x = 1, ddF_y = -2 * r, x = 0, y = r;
-    int px = x, py = y;
+    MidpointCircle c(r);
+    int px = 0, py = r;
     delta++; // the spans below include their last row
-    while (x < y) {
-        if (f >= 0) {
-            y--;
-            ddF_y += 2;
-            f += ddF_y;
-        }
-        x++;
-        ddF_x += 2;
-        f += ddF_x;
+    while (c.step()) {
+        int x = c.x, y = c.y;
         // Skipping the spans already drawn keeps inverted fills from cancelling themselves.
         if (x < (y + 1)) {
             if (corners & 1) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -29,6 +30,20 @@ Geometry geometryOf(SimulatedOLEDPanel::Controller c) {
         return {128, 64, 1};
     }
 }
+
+// Commands that take argument bytes, and how many; all others take none.
+struct CommandArguments {
+    uint8_t command;
+    int count;
+};
+const std::vector<CommandArguments> SSD1306_ARGUMENTS = {
+    {0x20, 1}, {0x21, 2}, {0x22, 2}, {0x26, 6}, {0x27, 6}, {0x29, 5}, {0x2A, 5}, {0x81, 1},
+    {0x8D, 1}, {0xA3, 2}, {0xA8, 1}, {0xD3, 1}, {0xD5, 1}, {0xD9, 1}, {0xDA, 1}, {0xDB, 1}};
+const std::vector<CommandArguments> SH1106_ARGUMENTS = {{0x81, 1}, {0xA8, 1}, {0xAD, 1}, {0xD3, 1},
+                                                        {0xD5, 1}, {0xD9, 1}, {0xDA, 1}, {0xDB, 1}};
+const std::vector<CommandArguments> SSD1327_ARGUMENTS = {
+    {0x15, 2}, {0x26, 7}, {0x27, 7}, {0x75, 2}, {0x81, 1},  {0xA0, 1}, {0xA1, 1}, {0xA2, 1}, {0xA8, 1},
+    {0xAB, 1}, {0xB1, 1}, {0xB3, 1}, {0xB6, 1}, {0xB8, 15}, {0xBC, 1}, {0xBE, 1}, {0xD5, 1}, {0xFD, 1}};
 
 } // namespace
 
@@ -152,70 +167,13 @@ void SimulatedOLEDPanel::command(uint8_t byte) {
 }
 
 int SimulatedOLEDPanel::argumentCount(uint8_t cmd) const {
-    switch (model) {
-    case Controller::SSD1306:
-        switch (cmd) {
-        case 0x21:
-        case 0x22:
-        case 0xA3:
-            return 2;
-        case 0x26:
-        case 0x27:
-            return 6;
-        case 0x29:
-        case 0x2A:
-            return 5;
-        case 0x20:
-        case 0x81:
-        case 0x8D:
-        case 0xA8:
-        case 0xD3:
-        case 0xD5:
-        case 0xD9:
-        case 0xDA:
-        case 0xDB:
-            return 1;
+    const std::vector<CommandArguments>& table = model == Controller::SSD1306  ? SSD1306_ARGUMENTS
+                                                 : model == Controller::SH1106 ? SH1106_ARGUMENTS
+                                                                               : SSD1327_ARGUMENTS;
+    for (const CommandArguments& entry : table) {
+        if (entry.command == cmd) {
+            return entry.count;
         }
-        return 0;
-    case Controller::SH1106:
-        switch (cmd) {
-        case 0x81:
-        case 0xA8:
-        case 0xAD:
-        case 0xD3:
-        case 0xD5:
-        case 0xD9:
-        case 0xDA:
-        case 0xDB:
-            return 1;
-        }
-        return 0;
-    case Controller::SSD1327:
-        switch (cmd) {
-        case 0x15:
-        case 0x75:
-            return 2;
-        case 0x26:
-        case 0x27:
-            return 7;
-        case 0xB8:
-            return 15;
-        case 0x81:
-        case 0xA0:
-        case 0xA1:
-        case 0xA2:
-        case 0xA8:
-        case 0xAB:
-        case 0xB1:
-        case 0xB3:
-        case 0xB6:
-        case 0xBC:
-        case 0xBE:
-        case 0xD5:
-        case 0xFD:
-            return 1;
-        }
-        return 0;
     }
     return 0;
 }

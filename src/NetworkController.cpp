@@ -103,7 +103,7 @@ NetworkController* NetworkController::DetectControllerViaHTML(const std::string&
 }
 
 bool NetworkController::fetch(const std::string& path, std::string& body) const {
-    return urlGet("http://" + ip + path, body, DETECTION_TIMEOUT_SECONDS, DETECTION_MAX_BYTES);
+    return urlGet("http://" + ip + path, body, DETECTION_TIMEOUT_MS, DETECTION_MAX_BYTES);
 }
 
 bool NetworkController::fetchJson(const std::string& path, Json::Value& json) const {

@@ -2,7 +2,7 @@
 // Recognises another lighting controller from its web root page. DetectControllerViaHTML runs a
 // fixed chain of detectors over the page; the first that recognises it fills in a record, which
 // the caller then owns. Some detectors fetch one more page or JSON document from the same host
-// (bounded by DETECTION_TIMEOUT_SECONDS and DETECTION_MAX_BYTES), so detection blocks the calling
+// (bounded by DETECTION_TIMEOUT_MS and DETECTION_MAX_BYTES), so detection blocks the calling
 // thread; records share no state, so any thread may detect at once.
 
 #include <jsoncpp/json/json.h>
@@ -12,7 +12,7 @@
 class NetworkController {
 public:
     // Limits of every request detection makes to a host that may be anything.
-    static constexpr long DETECTION_TIMEOUT_SECONDS = 3;
+    static constexpr long DETECTION_TIMEOUT_MS = 3000;
     static constexpr size_t DETECTION_MAX_BYTES = 1024 * 1024;
 
     explicit NetworkController(const std::string& ip);

@@ -329,7 +329,7 @@ void PlayerResource::GetNetworkController(const std::string& address, Json::Valu
     }
     LogDebug(LG_HTTP, "API - Detecting the controller at %s\n", address.c_str());
     std::string page;
-    if (!urlGet("http://" + address + "/", page, NetworkController::DETECTION_TIMEOUT_SECONDS,
+    if (!urlGet("http://" + address + "/", page, NetworkController::DETECTION_TIMEOUT_MS,
                 NetworkController::DETECTION_MAX_BYTES)) {
         SetErrorResult(result, 404, "No web page could be read from " + address);
         return;

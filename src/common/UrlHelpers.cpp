@@ -8,10 +8,8 @@
 
 namespace {
 
-constexpr long TRANSFER_TIMEOUT_SECONDS = 10;
-
 struct Limits {
-    long timeoutSeconds = TRANSFER_TIMEOUT_SECONDS;
+    long timeoutMS = 10000;
     size_t maxBytes = std::string::npos;
 };
 
@@ -41,7 +39,7 @@ bool transfer(const std::string& url, const char* method, const std::string* dat
         return false;
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.timeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limits.timeoutMS);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     Body body{response, limits.maxBytes};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
@@ -68,16 +66,12 @@ bool transfer(const std::string& url, const char* method, const std::string* dat
 
 } // namespace
 
-bool urlGet(const std::string& url, std::string& response) {
-    return transfer(url, nullptr, nullptr, response);
+bool urlGet(const std::string& url, std::string& response, long timeoutMS, size_t maxBytes) {
+    return transfer(url, nullptr, nullptr, response, Limits{timeoutMS, maxBytes});
 }
 
-bool urlGet(const std::string& url, std::string& response, long timeoutSeconds, size_t maxBytes) {
-    return transfer(url, nullptr, nullptr, response, Limits{timeoutSeconds, maxBytes});
-}
-
-bool urlPost(const std::string& url, const std::string& data, std::string& response) {
-    return transfer(url, "POST", &data, response);
+bool urlPost(const std::string& url, const std::string& data, std::string& response, long timeoutMS) {
+    return transfer(url, "POST", &data, response, Limits{timeoutMS});
 }
 
 bool urlPut(const std::string& url, const std::string& data, std::string& response) {

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <string>
 
-bool urlGet(const std::string& url, std::string& response);
-// GET bounded for answers from unknown hosts: at most timeoutSeconds in all, and a body longer than
-// maxBytes ends the transfer as a failure.
-bool urlGet(const std::string& url, std::string& response, long timeoutSeconds, size_t maxBytes);
-bool urlPost(const std::string& url, const std::string& data, std::string& response);
+// timeoutMS bounds the whole transfer (connection and answer); a body longer than maxBytes ends the
+// transfer as a failure (for answers from unknown hosts).
+bool urlGet(const std::string& url, std::string& response, long timeoutMS = 10000,
+            size_t maxBytes = std::string::npos);
+bool urlPost(const std::string& url, const std::string& data, std::string& response, long timeoutMS = 10000);
 bool urlPut(const std::string& url, const std::string& data, std::string& response);
 // "http://127.0.0.1" + path: the local web front end.
 std::string LocalWebURL(const std::string& path);

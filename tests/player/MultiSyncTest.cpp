@@ -129,8 +129,9 @@ TEST(MultiSyncModels, ModelTextsMapToTheirTypeNumbers) {
 TEST(MultiSyncModels, TypeNumbersNameTheirModels) {
     for (int type = 0; type < 256; type++) {
         std::string name = MultiSync::GetTypeString(type);
-        if (name != "Unknown" && name != "Quarn controller")
+        if (name != "Unknown" && name != "Quarn controller") {
             EXPECT_EQ(type, MultiSync::ModelStringToType(name)) << name;
+        }
     }
     EXPECT_EQ("Pi 4 Model B", MultiSync::GetTypeString(26, true));
     EXPECT_EQ("HinksPix", MultiSync::GetTypeString(253, true));

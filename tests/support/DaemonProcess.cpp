@@ -11,7 +11,8 @@
 #include <sstream>
 #include <thread>
 
-DaemonProcess::DaemonProcess(const std::string& mediaDir) : media(mediaDir) {
+DaemonProcess::DaemonProcess(const std::string& mediaDir, const std::string& binary)
+    : media(mediaDir), program(binary) {
     char pattern[] = "/tmp/kivd-output-XXXXXX";
     int fd = mkstemp(pattern);
     if (fd >= 0) {
@@ -29,7 +30,7 @@ DaemonProcess::~DaemonProcess() {
 }
 
 bool DaemonProcess::start(const std::vector<std::string>& args) {
-    std::vector<std::string> argvStrings = {KIVD_BINARY};
+    std::vector<std::string> argvStrings = {program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     childPid = fork();
     if (childPid < 0) {

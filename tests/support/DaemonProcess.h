@@ -7,7 +7,8 @@
 
 class DaemonProcess {
 public:
-    explicit DaemonProcess(const std::string& mediaDir);
+    // binary: the program to run, kivd unless another one of the build (such as kivoled) is named.
+    explicit DaemonProcess(const std::string& mediaDir, const std::string& binary = KIVD_BINARY);
     ~DaemonProcess(); // kills the daemon if it still runs
 
     // Starts KIVD_BINARY with the arguments (argv[0] added); false when fork/exec failed.
@@ -30,6 +31,7 @@ public:
 
 private:
     std::string media;
+    std::string program;
     std::string outputPath;
     int childPid = -1;
     int exitStatus = -1;

@@ -203,19 +203,28 @@ void RGBMatrixOutput::PrepData(unsigned char* channelData) {
         return;
     }
     matrix->OverlaySubMatrices(channelData);
+    // Locals throughout: the canvas stores are bytes, which the compiler must assume may change any
+    // member, so members read in the loop would be read again for every pixel.
     const unsigned char* data = channelData + m_startChannel;
     rgb_matrix::FrameCanvas* out = canvas;
     const uint8_t* gamma = gammaCurve;
-    for (int i = 0; i < parallel; i++) {
+    const int w = panelWidth;
+    const int h = panelHeight;
+    const int outputs = parallel;
+    const int chainLength = chain;
+    for (int i = 0; i < outputs; i++) {
         for (int index : panelMatrix->OutputPanels(i)) {
             const LEDPanel& panel = panelMatrix->Panel(index);
             const int32_t* map = panel.pixelMap.data();
-            int left = (chain - panel.panelNumber - 1) * panelWidth;
-            int top = i * panelHeight;
-            for (int k = 0; k < panelHeight; k++) {
-                for (int l = 0; l < panelWidth; l++, map += 3) {
-                    out->SetPixel(left + l, top + k, gamma[data[map[0]]], gamma[data[map[1]]],
-                                  gamma[data[map[2]]]);
+            const int left = (chainLength - panel.panelNumber - 1) * w;
+            const int top = i * h;
+            for (int y = top; y < top + h; y++) {
+                const int32_t* rowEnd = map + w * 3;
+                for (int x = left; map < rowEnd; x++, map += 3) {
+                    const uint8_t red = gamma[data[map[0]]];
+                    const uint8_t green = gamma[data[map[1]]];
+                    const uint8_t blue = gamma[data[map[2]]];
+                    out->SetPixel(x, y, red, green, blue);
                 }
             }
         }

@@ -140,6 +140,8 @@ int PanelMatrix::AddPanelsFromConfig(Json::Value& config, KIVColorOrder defaultO
             WarningHolder::AddWarning(text);
         }
     }
+    // Here, on the configuring thread, rather than on first use by the frame thread.
+    buildMaps();
     return added;
 }
 

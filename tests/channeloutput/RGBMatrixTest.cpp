@@ -4,6 +4,7 @@
 #include "channeloutput/RGBMatrix/RGBMatrix.h"
 
 #include "channeloutput/LEDPanel.h"
+#include "channeloutput/PanelMatrix.h"
 #include "channeloutput/SimulatedPanelDecoder.h"
 #include "common/Log.h"
 #include "common/WarningHolder.h"
@@ -449,6 +450,22 @@ TEST_F(RGBMatrixPanels, BadLayoutsAreWarnedAboutAndStayInsideTheBuffers) {
         output.reset();
         WarningHolder::RemoveAllWarnings();
     }
+}
+
+// The older receiver-card layout names orientations from the other side of the panel.
+TEST(PanelMatrixConfig, LegacyOrientationsAreMirroredAndEmptyColourOrdersFilledIn) {
+    Json::Value panels =
+        Parse(R"([{"orientation": "L", "panelNumber": 0}, {"orientation": "", "panelNumber": 1,
+        "xOffset": 16}, {"orientation": "N", "panelNumber": 2, "xOffset": 32, "colorOrder": "GRB"}])");
+    PanelMatrix legacy(16, 8, 0);
+    ASSERT_EQ(legacy.AddPanelsFromConfig(panels, kColorOrderBGR, "ColorLight:", true), 3);
+    EXPECT_EQ(legacy.Panel(0).orientation, 'R');
+    EXPECT_EQ(legacy.Panel(1).orientation, 'U');
+    EXPECT_EQ(legacy.Panel(2).orientation, 'U');
+    EXPECT_EQ(panels[0]["colorOrder"].asString(), "BGR");
+    EXPECT_EQ(panels[2]["colorOrder"].asString(), "GRB");
+    EXPECT_EQ(legacy.Width(), 48);
+    EXPECT_EQ(legacy.Height(), 16);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "FrameBuffer.h"
 
+#include "DeviceNames.h"
 #include "FBDevFrameBuffer.h"
 #include "SimulatedFrameBuffer.h"
 
@@ -30,6 +31,11 @@ FrameBuffer* FrameBuffer::createFrameBuffer(const Json::Value& config) {
     std::string device = JsonString(config["Device"]);
     if (device.empty()) {
         device = "fb1";
+    }
+    // The name is joined to "/dev/" and to the simulated file's folder.
+    if (!IsSingleDeviceName(device)) {
+        LogErr(LG_CHANNELOUT, "FrameBuffer device name \"%s\" is not a plain device name\n", device.c_str());
+        return nullptr;
     }
     std::unique_ptr<FrameBuffer> fb;
     if (startsWith(device, "fb") && FileExists("/dev/" + device)) {

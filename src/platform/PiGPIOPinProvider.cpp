@@ -5,6 +5,7 @@
 #include "SimulatedPinCapabilities.h"
 
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
 
@@ -59,7 +60,8 @@ void PiGPIOPinProvider::Init() {
     clearPins();
     closeChip();
     Json::Value table;
-    if (!LoadJsonFromFile(boardFile, table)) {
+    if (!LoadJsonFromFile(boardFile, table) ||
+        !ConfigValueIs(table, Json::objectValue, boardFile, CONFIG_TOP_LEVEL, LG_GPIO)) {
         LogErr(LG_GPIO, "Cannot read the board pin table %s; no pins available\n", boardFile.c_str());
         return;
     }
@@ -71,6 +73,8 @@ void PiGPIOPinProvider::Init() {
     if (chosen == Backend::Simulated)
         SimulatedGPIO::INSTANCE.open(SimulatedGPIO::DefaultPath());
     for (const Json::Value& entry : table["pins"]) {
+        if (!ConfigValueIs(entry, Json::objectValue, boardFile, "pins", LG_GPIO))
+            continue;
         std::string name = JsonString(entry["pin"]);
         int gpio = JsonInt(entry["gpio"], -1);
         if (name.empty() || gpio < 0)

@@ -459,3 +459,14 @@ TEST_F(DPIPixels, DeviceNamesThatAreNoSingleNameAreRefusedWithAWarningAndCreateN
         output.reset();
     }
 }
+
+TEST_F(DPIPixels, WithSimulatedHardwareOffAMissingFramebufferFailsWithTheUsualWarning) {
+    Json::Value board = Board({"P1-7"});
+    SetSetting("SimulatedHardware", "off");
+    EXPECT_FALSE(InitOutput("OffBoard", &board, {30}));
+    bool warned = false;
+    for (const auto& w : WarningHolder::GetWarnings())
+        warned |= w.message == "DPIPixels: Could not open FrameBuffer device for " + device;
+    EXPECT_TRUE(warned);
+    EXPECT_FALSE(FileExists(SimulatedFrameBuffer::FilePath(device)));
+}

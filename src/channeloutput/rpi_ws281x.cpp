@@ -163,9 +163,11 @@ bool RPIWS281xOutput::createStrings(Json::Value& config, const Json::Value& pinC
             placeOnHeaderPin(i, pin, headerStrings++);
         } else if (pin == "spidev0.0" || pin == "spidev0.1") {
             placeOnSPI(i, pin == "spidev0.0" ? 0 : 1);
-        } else {
-            LogWarn(LG_CHANNELOUT, "%sstring %u has no output pin (\"%s\"); it is not sent\n", WARNING_LEAD,
-                    i + 1, pin.c_str());
+        } else if (ps->outputChannels > 0) {
+            LogWarn(LG_CHANNELOUT, "%sstring %u has pixels but no output pin (\"%s\"); it is not sent\n",
+                    WARNING_LEAD, i + 1, pin.c_str());
+            WarningHolder::AddWarning(std::string(WARNING_LEAD) + "string " + std::to_string(i + 1) +
+                                      " has pixels but no output pin");
         }
     }
     return true;

@@ -97,19 +97,17 @@ spixels::LEDStrip* SpixelsOutput::createStrip(const std::string& protocol, int g
 }
 
 // The map already holds the configured colour order, so the three channels of pixel j go to the
-// library as red, green and blue. Only whole pixels are read: a port with white channels can end
-// in a partial one.
+// library as red, green and blue; prepareOutput reads each channel through the map and its
+// string's brightness table. Only whole pixels are sent: a port with white channels can end in a
+// partial one.
 void SpixelsOutput::PrepData(unsigned char* channelData) {
     std::lock_guard<std::mutex> lk(stripLock);
     for (size_t s = 0; s < strings.size(); s++) {
-        const PixelString* ps = strings[s];
+        const uint8_t* bytes = strings[s]->prepareOutput(channelData);
         spixels::LEDStrip* strip = strips[s];
-        const int32_t* map = ps->outputMap.data();
-        uint8_t* const* tables = ps->brightnessMaps.data();
         const int pixels = strip->count();
-        for (int j = 0, k = 0; j < pixels; j++, k += 3) {
-            strip->SetPixel(j, tables[k][channelData[map[k]]], tables[k + 1][channelData[map[k + 1]]],
-                            tables[k + 2][channelData[map[k + 2]]]);
+        for (int j = 0; j < pixels; j++, bytes += 3) {
+            strip->SetPixel(j, bytes[0], bytes[1], bytes[2]);
         }
     }
 }

@@ -12,25 +12,38 @@
 //            zero bytes, one extra clock per pixel
 //   LPD8806  per pixel green, red, blue, each 0x80 | value >> 1 (7-bit values, top bit set);
 //            then (n + 31) / 32 zero bytes to latch
-// A new strip shows black. SetPixel outside 0 to count() - 1 is ignored.
+// A new strip shows black. SetPixel outside 0 to count() - 1 is ignored. SetPixel only keeps the
+// colour (inline, so a frame of pixels costs little); each send encodes the strips' bytes anew.
 //
 // Strips are owned by the caller and must be deleted before their MultiSPI.
 
 #include "multi-spi.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace spixels {
 
 class LEDStrip {
 public:
     virtual ~LEDStrip() {}
-    virtual void SetPixel(int pos, int red, int green, int blue) = 0;
+    // Keeps pixel pos's colour (levels outside 0 to 255 are clamped); the strip's bytes are made
+    // from the kept colours when the driver sends.
+    void SetPixel(int pos, int red, int green, int blue) {
+        if (pos >= 0 && pos < count_) {
+            uint8_t* p = pixels_.data() + 3 * pos;
+            p[0] = level(red);
+            p[1] = level(green);
+            p[2] = level(blue);
+        }
+    }
     int count() const { return count_; }
 
 protected:
-    explicit LEDStrip(int count) : count_(count > 0 ? count : 0) {}
+    explicit LEDStrip(int count) : count_(count > 0 ? count : 0), pixels_(3 * count_, 0) {}
+    static uint8_t level(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
     const int count_;
+    std::vector<uint8_t> pixels_; // red, green, blue of each pixel
 };
 
 LEDStrip* CreateWS2801Strip(MultiSPI* spi, int connector, int count);

@@ -32,11 +32,12 @@ std::string simulatedPath() {
     return (env && *env) ? env : "/dev/shm/kiv-spixels";
 }
 
-// The bytes one strip clocks out, kept by the strip so that SetPixel writes them directly; the
-// driver copies them onto their line when it sends.
-struct StripBytes {
-    int gpio;
-    std::vector<uint8_t> bytes;
+// A strip as the driver sees it: its data line and the bytes it puts there.
+class WireSource {
+public:
+    virtual ~WireSource() {}
+    virtual int gpio() const = 0;
+    virtual void encodeInto(std::vector<uint8_t>& line) const = 0;
 };
 
 class SimulatedMultiSPI : public MultiSPI {
@@ -69,15 +70,14 @@ public:
         }
     }
     void SendBuffers() override {
-        for (const StripBytes* strip : strips) {
-            std::vector<uint8_t>& line = lines[strip->gpio];
-            std::copy(strip->bytes.begin(), strip->bytes.end(), line.begin());
+        for (const WireSource* strip : strips) {
+            strip->encodeInto(lines[strip->gpio()]);
         }
         sends++;
         writeFile();
     }
-    void attach(const StripBytes* strip) { strips.push_back(strip); }
-    void detach(const StripBytes* strip) {
+    void attach(const WireSource* strip) { strips.push_back(strip); }
+    void detach(const WireSource* strip) {
         strips.erase(std::remove(strips.begin(), strips.end(), strip), strips.end());
     }
 
@@ -111,7 +111,7 @@ private:
     uint32_t clock;
     uint32_t sends = 0;
     std::map<int, std::vector<uint8_t>> lines; // by data GPIO
-    std::vector<const StripBytes*> strips;
+    std::vector<const WireSource*> strips;
 };
 
 // The four chips' framing (see led-strip.h): start frame, bytes a pixel, end frame.
@@ -157,38 +157,35 @@ struct LPD8806 {
     }
 };
 
-template <class Chip> class ClockedStrip : public LEDStrip {
+template <class Chip> class ClockedStrip : public LEDStrip, public WireSource {
 public:
     ClockedStrip(MultiSPI* driver, int gpio, int count)
-        : LEDStrip(count), spi(dynamic_cast<SimulatedMultiSPI*>(driver)) {
-        size_t total = Chip::HEAD + (size_t)count_ * Chip::PIXEL + Chip::tail(count_);
-        own.gpio = gpio;
-        own.bytes.assign(total, 0);
-        std::fill(own.bytes.begin() + (total - Chip::tail(count_)), own.bytes.end(), Chip::TAIL_BYTE);
-        for (int i = 0; i < count_; i++) {
-            SetPixel(i, 0, 0, 0);
-        }
-        if (spi && spi->RegisterDataGPIO(gpio, total)) {
-            spi->attach(&own);
+        : LEDStrip(count), spi(dynamic_cast<SimulatedMultiSPI*>(driver)), line(gpio) {
+        if (spi && spi->RegisterDataGPIO(gpio, byteCount())) {
+            spi->attach(this);
         }
     }
     ~ClockedStrip() override {
         if (spi) {
-            spi->detach(&own);
+            spi->detach(this);
         }
     }
-    void SetPixel(int pos, int red, int green, int blue) final {
-        if (pos < 0 || pos >= count_) {
-            return;
+    int gpio() const override { return line; }
+    // Overwrites the start of the line (which is at least byteCount() long) with this strip.
+    void encodeInto(std::vector<uint8_t>& out) const override {
+        const size_t tailAt = Chip::HEAD + (size_t)count_ * Chip::PIXEL;
+        std::fill(out.begin(), out.begin() + Chip::HEAD, 0);
+        for (int i = 0; i < count_; i++) {
+            const uint8_t* p = pixels_.data() + 3 * i;
+            Chip::encode(p[0], p[1], p[2], out.data() + Chip::HEAD + (size_t)i * Chip::PIXEL);
         }
-        Chip::encode(clamp(red), clamp(green), clamp(blue),
-                     own.bytes.data() + Chip::HEAD + (size_t)pos * Chip::PIXEL);
+        std::fill(out.begin() + tailAt, out.begin() + byteCount(), Chip::TAIL_BYTE);
     }
 
 private:
-    static uint8_t clamp(int v) { return (uint8_t)std::clamp(v, 0, 255); }
+    size_t byteCount() const { return Chip::HEAD + (size_t)count_ * Chip::PIXEL + Chip::tail(count_); }
     SimulatedMultiSPI* spi;
-    StripBytes own;
+    int line;
 };
 
 } // namespace

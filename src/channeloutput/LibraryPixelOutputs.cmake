@@ -2,31 +2,26 @@
 # installed, else its stand-in under platform/ that drives a simulated device (see their headers).
 # The tests build the outputs' sources in as well, to reach the classes.
 
-find_path(WS2811_INCLUDE_DIR ws2811.h PATH_SUFFIXES ws2811)
-find_library(WS2811_LIBRARY ws2811)
-if(WS2811_INCLUDE_DIR AND WS2811_LIBRARY)
-  message(STATUS "rpi_ws281x: ${WS2811_LIBRARY}")
-  add_library(kiv_ws2811 INTERFACE)
-  target_include_directories(kiv_ws2811 INTERFACE ${WS2811_INCLUDE_DIR})
-  target_link_libraries(kiv_ws2811 INTERFACE ${WS2811_LIBRARY})
-else()
-  message(STATUS "rpi_ws281x: not found, using the simulated stand-in")
-  add_library(kiv_ws2811 STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/rpi_ws281x/ws2811.cpp)
-  target_include_directories(kiv_ws2811 PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/rpi_ws281x)
-endif()
+# kiv_library_or_standin(TARGET HEADER LIBRARY STANDIN_DIR STANDIN_SOURCE): an interface target
+# on the installed LIBRARY when HEADER (or LIBRARY/HEADER) and the library are found, else a static
+# library of the stand-in.
+function(kiv_library_or_standin TARGET HEADER LIBRARY STANDIN_DIR STANDIN_SOURCE)
+  find_path(${TARGET}_INCLUDE_DIR ${HEADER} PATH_SUFFIXES ${LIBRARY})
+  find_library(${TARGET}_LIBRARY ${LIBRARY})
+  if(${TARGET}_INCLUDE_DIR AND ${TARGET}_LIBRARY)
+    message(STATUS "${LIBRARY}: ${${TARGET}_LIBRARY}")
+    add_library(${TARGET} INTERFACE)
+    target_include_directories(${TARGET} INTERFACE ${${TARGET}_INCLUDE_DIR})
+    target_link_libraries(${TARGET} INTERFACE ${${TARGET}_LIBRARY})
+  else()
+    message(STATUS "${LIBRARY}: not found, using the simulated stand-in")
+    add_library(${TARGET} STATIC ${STANDIN_DIR}/${STANDIN_SOURCE})
+    target_include_directories(${TARGET} PUBLIC ${STANDIN_DIR})
+  endif()
+endfunction()
 
-find_path(SPIXELS_INCLUDE_DIR led-strip.h PATH_SUFFIXES spixels)
-find_library(SPIXELS_LIBRARY spixels)
-if(SPIXELS_INCLUDE_DIR AND SPIXELS_LIBRARY)
-  message(STATUS "spixels: ${SPIXELS_LIBRARY}")
-  add_library(kiv_spixels INTERFACE)
-  target_include_directories(kiv_spixels INTERFACE ${SPIXELS_INCLUDE_DIR})
-  target_link_libraries(kiv_spixels INTERFACE ${SPIXELS_LIBRARY})
-else()
-  message(STATUS "spixels: not found, using the simulated stand-in")
-  add_library(kiv_spixels STATIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/spixels/spixels.cpp)
-  target_include_directories(kiv_spixels PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/platform/spixels)
-endif()
+kiv_library_or_standin(kiv_ws2811 ws2811.h ws2811 ${CMAKE_CURRENT_SOURCE_DIR}/platform/rpi_ws281x ws2811.cpp)
+kiv_library_or_standin(kiv_spixels led-strip.h spixels ${CMAKE_CURRENT_SOURCE_DIR}/platform/spixels spixels.cpp)
 
 set(KIV_RPIWS281X_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/channeloutput/rpi_ws281x.cpp
   CACHE INTERNAL "RPIWS281x plugin sources")

@@ -27,3 +27,11 @@ bool CapeUtils::getStringConfig(const std::string& name, Json::Value& config) {
     }
     return false;
 }
+
+std::string CapeUtils::findStringConfigFile(const std::string& name) {
+    if (name.empty() || contains(name, "/")) {
+        return "";
+    }
+    std::string own = getKIVMediaDir("/tmp/strings/" + name + ".json");
+    return FileExists(own) ? own : getKIVDDir("/capes/pi/strings/" + name + ".json");
+}

@@ -368,22 +368,7 @@ int DPIPixelsOutput::SendData(unsigned char* /*channelData*/) {
 }
 
 void DPIPixelsOutput::GetRequiredChannelRanges(const std::function<void(int, int)>& addRange) {
-    for (PixelString* ps : strings) {
-        if (ps->outputChannels <= 0) {
-            continue;
-        }
-        int lo = KIVD_MAX_CHANNELS;
-        int hi = -1;
-        for (int32_t ch : ps->outputMap) {
-            if (ch < (int32_t)KIVD_MAX_CHANNELS) {
-                lo = std::min(lo, ch);
-                hi = std::max(hi, ch);
-            }
-        }
-        if (lo < hi) {
-            addRange(lo, hi);
-        }
-    }
+    PixelString::AddRequiredChannelRanges(strings, addRange);
 }
 
 void DPIPixelsOutput::OverlayTestData(unsigned char* /*channelData*/, int cycleNum, float /*percentOfCycle*/,

@@ -4,6 +4,7 @@
 #include "channeloutput/RGBMatrix/RGBMatrix.h"
 
 #include "channeloutput/LEDPanel.h"
+#include "channeloutput/PanelLayoutModel.h"
 #include "channeloutput/PanelMatrix.h"
 #include "channeloutput/SimulatedPanelDecoder.h"
 #include "common/Log.h"
@@ -84,24 +85,6 @@ Json::Value Config(const Case& c) {
     return config;
 }
 
-// Where a panel's pixel (0, 0) lands in its footprint, and the steps in the matrix of one pixel
-// along the panel's rows (a) and down them (b), for each way it can hang.
-struct Placement {
-    int ox, oy, ax, ay, bx, by;
-};
-Placement Place(char orientation, int w, int h) {
-    switch (orientation) {
-    case 'U': // turned over: top left goes to bottom right
-        return {w - 1, h - 1, -1, 0, 0, -1};
-    case 'L': // a quarter turn anticlockwise: top left goes to bottom left, rows run upwards
-        return {0, w - 1, 0, -1, 1, 0};
-    case 'R': // a quarter turn clockwise: top left goes to top right, rows run downwards
-        return {h - 1, 0, 0, 1, -1, 0};
-    default:
-        return {0, 0, 1, 0, 0, 1};
-    }
-}
-
 struct Model {
     int matrixWidth = 0, matrixHeight = 0, outputs = 0, chain = 0;
 };
@@ -115,13 +98,6 @@ Model Measure(const Case& c) {
         m.chain = std::max(m.chain, p.chain + 1);
     }
     return m;
-}
-
-std::vector<uint8_t> GammaTable(double gamma) {
-    std::vector<uint8_t> table(256);
-    for (int i = 0; i < 256; i++)
-        table[i] = uint8_t(std::lround(std::pow(double(float(i / 255.0f)), gamma) * 255.0));
-    return table;
 }
 
 // The canvas the panels should show for the channel data: sub-matrices copied in first, then each

@@ -32,13 +32,6 @@ namespace {
 constexpr int START = 3000; // the output's first channel, 0-based
 const uint8_t MACS[12] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x22, 0x22, 0x33, 0x44, 0x55, 0x66};
 
-struct PanelSpec {
-    int output, chain;
-    char orientation; // as configured
-    int x, y;
-    std::string order; // "" takes the output's order
-};
-
 struct Case {
     const char* name;
     int panelWidth, panelHeight;
@@ -71,17 +64,7 @@ Json::Value Config(const Case& c) {
     config["gamma"] = c.gamma;
     if (!c.brightness.isNull())
         config["brightness"] = c.brightness;
-    config["panels"] = Json::Value(Json::arrayValue);
-    for (const PanelSpec& p : c.panels) {
-        Json::Value panel;
-        panel["outputNumber"] = p.output;
-        panel["panelNumber"] = p.chain;
-        panel["orientation"] = std::string(1, p.orientation);
-        panel["xOffset"] = p.x;
-        panel["yOffset"] = p.y;
-        panel["colorOrder"] = p.order;
-        config["panels"].append(panel);
-    }
+    config["panels"] = PanelsJson(c.panels);
     return config;
 }
 

@@ -3,9 +3,36 @@
 // description rather than from the layout code: where panel pixel (0, 0) lands in the panel's
 // footprint and the matrix steps of one pixel along its rows and down them; and the gamma table.
 
+#include <jsoncpp/json/json.h>
+
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+// One panel as a test configures it.
+struct PanelSpec {
+    int output, chain;
+    char orientation; // as configured
+    int x, y;
+    std::string order; // "" takes the output's order
+};
+
+// The "panels" array of a panel matrix configuration.
+inline Json::Value PanelsJson(const std::vector<PanelSpec>& panels) {
+    Json::Value list(Json::arrayValue);
+    for (const PanelSpec& p : panels) {
+        Json::Value panel;
+        panel["outputNumber"] = p.output;
+        panel["panelNumber"] = p.chain;
+        panel["orientation"] = std::string(1, p.orientation);
+        panel["xOffset"] = p.x;
+        panel["yOffset"] = p.y;
+        panel["colorOrder"] = p.order;
+        list.append(panel);
+    }
+    return list;
+}
 
 struct Placement {
     int ox, oy, ax, ay, bx, by;

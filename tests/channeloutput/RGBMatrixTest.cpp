@@ -30,15 +30,6 @@ namespace {
 
 constexpr int START = 1000; // the output's first channel, 0-based
 
-struct PanelSpec {
-    int output;
-    int chain;
-    char orientation;
-    int x;
-    int y;
-    std::string order; // "" takes the matrix-wide order
-};
-
 struct Case {
     const char* name;
     int panelWidth;
@@ -71,17 +62,7 @@ Json::Value Config(const Case& c) {
     if (!c.gamma.empty())
         config["gamma"] = c.gamma;
     config["subMatrices"] = Parse(c.subMatrices);
-    config["panels"] = Json::Value(Json::arrayValue);
-    for (const PanelSpec& p : c.panels) {
-        Json::Value panel;
-        panel["outputNumber"] = p.output;
-        panel["panelNumber"] = p.chain;
-        panel["orientation"] = std::string(1, p.orientation);
-        panel["xOffset"] = p.x;
-        panel["yOffset"] = p.y;
-        panel["colorOrder"] = p.order;
-        config["panels"].append(panel);
-    }
+    config["panels"] = PanelsJson(c.panels);
     return config;
 }
 

@@ -61,7 +61,8 @@ inline ShownPicture ReadShownPicture(const std::string& device) {
     picture.rgb.resize(size_t(picture.width) * picture.height * 3);
     for (int y = 0; y < picture.height; y++) {
         for (int x = 0; x < picture.width; x++) {
-            const auto* p = reinterpret_cast<const uint8_t*>(file.data()) + page + y * line + x * picture.bits / 8;
+            const auto* p =
+                reinterpret_cast<const uint8_t*>(file.data()) + page + y * line + x * picture.bits / 8;
             DecodePixel(p, picture.bits, &picture.rgb[(size_t(y) * picture.width + x) * 3]);
         }
     }

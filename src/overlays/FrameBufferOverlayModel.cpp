@@ -78,10 +78,8 @@ Json::Value checkedDefinition(const Json::Value& given) {
 }
 
 inline void putPixel32(uint8_t* out, const uint8_t* rgb) {
-    out[0] = rgb[2];
-    out[1] = rgb[1];
-    out[2] = rgb[0];
-    out[3] = 0xFF;
+    uint32_t v = 0xFF000000u | uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2];
+    memcpy(out, &v, 4); // little-endian: B, G, R, 0xFF
 }
 
 inline void putPixel24(uint8_t* out, const uint8_t* rgb) {

@@ -424,7 +424,9 @@ void PixelOverlayModel::setPixelValue(int x, int y, int r, int g, int b) {
     for (int k = 0; k < 3 && k < channelsPerNode && m[k] != UNMAPPED; k++) {
         channelData[m[k]] = static_cast<unsigned char>(values[k]);
     }
-    bufferDirty = true;
+    // Release is enough for a reader to see the pixel with the flag, and keeps single-pixel drawing
+    // (a virtual display sets tens of thousands a frame) free of a locked store per pixel.
+    bufferDirty.store(true, std::memory_order_release);
 }
 
 void PixelOverlayModel::getPixelValue(int x, int y, int& r, int& g, int& b) {

@@ -1,5 +1,6 @@
 #include "FrameBufferOverlayModel.h"
 
+#include "PixelOverlayManager.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
 #include "common/WarningHolder.h"
@@ -155,7 +156,9 @@ void FrameBufferOverlayModel::setData(const unsigned char* rgb) {
 }
 
 void FrameBufferOverlayModel::doOverlay(unsigned char* /*channels*/) {
-    if (!needRefresh()) {
+    // A model replaced from the models file may still be held by an output; only the manager's
+    // current model paints, as its successor has opened (and may have resized) the same device.
+    if (!needRefresh() || PixelOverlayManager::INSTANCE.findModel(getName()).get() != this) {
         return;
     }
     // Cleared before painting: a write that lands meanwhile marks the next page again.

@@ -10,7 +10,8 @@
 //
 // Each doOverlay that finds the model's data changed paints the whole picture on the page being
 // prepared and shows it; doOverlay is called by the overlay manager while the model is on and by the
-// outputs that draw into it. The model never writes into the show's channel data.
+// outputs that draw into it, only while it is the overlay manager's model of its name. The model
+// never writes into the show's channel data.
 //
 // Threads: painting is serialised by showLock (the output thread, and an output's Init on the main
 // thread); the framebuffer is owned by the model and closed with it.

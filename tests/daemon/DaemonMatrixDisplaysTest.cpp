@@ -78,7 +78,7 @@ protected:
         ASSERT_TRUE(WaitForHttp(API + "/models"));
     }
     // Streams the data as a live show would until every device shows what it should.
-    bool StreamUntilShown(const Bytes& data, const std::function<bool()>& shown) {
+    bool StreamUntilShown(const Bytes& data, const std::function<bool()>& shown, int timeoutMS = 8000) {
         wire::UdpSender e131("127.0.0.1", 5568);
         int sequence = 0;
         return WaitFor(
@@ -90,7 +90,7 @@ protected:
                 sequence++;
                 return shown();
             },
-            8000, 20);
+            timeoutMS, 20);
     }
     std::string Warnings() { return media.read("tmp/warnings.json"); }
 
@@ -289,7 +289,7 @@ TEST_F(DaemonMatrixDisplays, BadLayoutsAndModelsAreWarnedAndSkipped) {
               matrix + R"("device": "/dev/../evil", "width": 4, "height": 4}, )" + matrix +
               R"("device": "a/b", "width": 4, "height": 4}, )" + matrix + R"("modelName": "Negative"})",
           R"({"Name": "Huge", "Type": "FB", "Width": 8, "Height": 8, "PixelSize": 9, "Device": "fbhuge"},
-             {"Name": "Negative", "Type": "FB", "Width": 4, "Height": 4, "PixelSize": -3, "Device": ")" +
+             {"Name": "Negative", "Type": "FB", "Width": 64, "Height": 32, "PixelSize": -3, "Device": ")" +
               devices[1] + "\"}",
           1);
     std::string log = daemon.output();
@@ -308,6 +308,15 @@ TEST_F(DaemonMatrixDisplays, BadLayoutsAndModelsAreWarnedAndSkipped) {
     std::vector<TestLight> good = {{0, 0, 0, 3, 0, {}}, {2, 2, 3, 3, 5, {}}};
     Bytes screen = fbtest::ExpectedScreen(DrawDiscs(good, data, 40, 32, 1), 40, 32, 1, 32);
     EXPECT_TRUE(StreamUntilShown(data, [&] { return fbtest::ReadShownPicture(devices[0]).rgb == screen; }));
+
+    // The model a matrix holds is replaced by a smaller one on the same device: the old one no
+    // longer paints into the shrunken file.
+    media.write("config/overlay-models.json", R"({"models": [{"Name": "Negative", "Type": "FB", "Width": 2,
+        "Height": 2, "Device": ")" + devices[1] + "\"}]}");
+    EXPECT_TRUE(WaitFor([&] { return fbtest::ReadShownPicture(devices[1]).width == 2; }));
+    StreamUntilShown(
+        data, [] { return false; }, 300);
+    EXPECT_TRUE(daemon.running());
 
     unlink(media.file("config/virtualdisplay.csv").c_str());
     size_t before = daemon.output().size();

@@ -108,7 +108,8 @@ int FBMatrixOutput::SendData(unsigned char* channelData) {
     }
     model->setData(buffer.data());
     if (model->getState() == PixelOverlayState::Off) {
-        model->doOverlay(channelData);
+        // doOverlay works on the whole channel buffer; this output was handed it from its start.
+        model->doOverlay(channelData - m_startChannel);
     }
     return m_channelCount;
 }

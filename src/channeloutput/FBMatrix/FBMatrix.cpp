@@ -18,35 +18,18 @@ FBMatrixOutput::~FBMatrixOutput() {
 
 // A model named in the configuration, or the "FB - DEVICE" model, made when it does not exist yet.
 bool FBMatrixOutput::findOrCreateModel(const Json::Value& config) {
-    modelName = JsonString(config["modelName"]);
-    if (modelName.empty()) {
+    std::string name = JsonString(config["modelName"]);
+    if (name.empty()) {
         if (!config.isMember("width") || !config.isMember("height") || !config.isMember("device")) {
             LogErr(LG_CHANNELOUT, "Empty Pixel Overlay Model name\n");
             WarningHolder::AddWarning("VirtualMatrix: Empty Pixel Overlay Model name");
             return false;
         }
-        std::string device = JsonString(config["device"]);
-        if (device.rfind("/dev/", 0) == 0) {
-            device = device.substr(5);
-        }
-        modelName = "FB - " + device;
-        if (!PixelOverlayManager::INSTANCE.findModel(modelName)) {
-            Json::Value definition;
-            definition["Name"] = modelName;
-            definition["Type"] = "FB";
-            definition["Width"] = JsonInt(config["width"]);
-            definition["Height"] = JsonInt(config["height"]);
-            definition["Device"] = device;
-            definition["autoCreated"] = true;
-            PixelOverlayManager::INSTANCE.addModel(definition, PixelOverlayManager::Source::Automatic);
-        }
+        name = OutputOverlayModel::MakeDeviceModel(config, std::nullopt);
     }
-    // Held by shared pointer: a model replaced from the models file stays valid until this output goes.
-    heldModel = PixelOverlayManager::INSTANCE.findModel(modelName);
-    model = heldModel.get();
-    if (!model) {
-        LogErr(LG_CHANNELOUT, "Invalid Pixel Overlay Model: '%s'\n", modelName.c_str());
-        WarningHolder::AddWarning("VirtualMatrix: Invalid Pixel Overlay Model: " + modelName);
+    if (!model.attach(name)) {
+        LogErr(LG_CHANNELOUT, "Invalid Pixel Overlay Model: '%s'\n", name.c_str());
+        WarningHolder::AddWarning("VirtualMatrix: Invalid Pixel Overlay Model: " + name);
         return false;
     }
     return true;
@@ -68,8 +51,8 @@ int FBMatrixOutput::Init(Json::Value config) {
     if (!findOrCreateModel(config)) {
         return 0;
     }
-    width = model->getWidth();
-    height = model->getHeight();
+    width = model.get()->getWidth();
+    height = model.get()->getHeight();
     long long count = 3LL * width * height;
     // The rows are read from the channel buffer, so they must all lie inside it.
     if (m_startChannel + count > KIVD_MAX_CHANNELS) {
@@ -103,20 +86,21 @@ void FBMatrixOutput::PrepData(unsigned char* channelData) {
 }
 
 int FBMatrixOutput::SendData(unsigned char* channelData) {
-    if (!model) {
+    PixelOverlayModel* target = model.follow();
+    if (!target) {
         return 0;
     }
-    model->setData(buffer.data());
-    if (model->getState() == PixelOverlayState::Off) {
+    target->setData(buffer.data());
+    if (target->getState() == PixelOverlayState::Off) {
         // doOverlay works on the whole channel buffer; this output was handed it from its start.
-        model->doOverlay(channelData - m_startChannel);
+        target->doOverlay(channelData - m_startChannel);
     }
     return m_channelCount;
 }
 
 void FBMatrixOutput::DumpConfig() {
     LogDebug(LG_CHANNELOUT, "VirtualMatrixOutput::DumpConfig()\n");
-    LogDebug(LG_CHANNELOUT, "    model  : %s\n", modelName.c_str());
+    LogDebug(LG_CHANNELOUT, "    model  : %s\n", model.name().c_str());
     LogDebug(LG_CHANNELOUT, "    width  : %d\n", width);
     LogDebug(LG_CHANNELOUT, "    height : %d\n", height);
 }

@@ -7,12 +7,10 @@
 // The output owns its picture buffer; the model belongs to the overlay manager.
 
 #include "channeloutput/ChannelOutput.h"
+#include "overlays/OutputOverlayModel.h"
 
-#include <memory>
 #include <string>
 #include <vector>
-
-class PixelOverlayModel;
 
 class FBMatrixOutput : public ChannelOutput {
 public:
@@ -30,9 +28,7 @@ private:
     bool findOrCreateModel(const Json::Value& config);
     void addAutomaticModel(const Json::Value& config);
 
-    std::string modelName;
-    std::shared_ptr<PixelOverlayModel> heldModel;
-    PixelOverlayModel* model = nullptr;
+    OutputOverlayModel model;
     std::vector<unsigned char> buffer;
     int width = 0;
     int height = 0;

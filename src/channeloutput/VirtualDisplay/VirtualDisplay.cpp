@@ -51,33 +51,23 @@ VirtualDisplayOutput::~VirtualDisplayOutput() {
 }
 
 bool VirtualDisplayOutput::findOrCreateModel(const Json::Value& config) {
-    if (modelName.empty()) {
+    std::string name;
+    for (const char* key : {"ModelName", "modelName"}) {
+        if (config.isMember(key)) {
+            name = JsonString(config[key]);
+        }
+    }
+    if (name.empty()) {
         if (!config.isMember("width") || !config.isMember("height") || !config.isMember("device")) {
             LogErr(LG_CHANNELOUT, "Empty Pixel Overlay Model name\n");
             return false;
         }
-        std::string device = JsonString(config["device"]);
-        if (device.rfind("/dev/", 0) == 0) {
-            device = device.substr(5);
-        }
-        modelName = "FB - " + device;
-        if (!PixelOverlayManager::INSTANCE.findModel(modelName)) {
-            Json::Value definition;
-            definition["Name"] = modelName;
-            definition["Type"] = "FB";
-            definition["Width"] = JsonInt(config["width"]);
-            definition["Height"] = JsonInt(config["height"]);
-            if (config.isMember("PixelSize") || config.isMember("pixelSize")) {
-                definition["PixelSize"] = pixelSize;
-            }
-            definition["Device"] = device;
-            definition["autoCreated"] = true;
-            PixelOverlayManager::INSTANCE.addModel(definition, PixelOverlayManager::Source::Automatic);
-        }
+        bool sized = config.isMember("PixelSize") || config.isMember("pixelSize");
+        name =
+            OutputOverlayModel::MakeDeviceModel(config, sized ? std::optional<int>(pixelSize) : std::nullopt);
     }
-    model = PixelOverlayManager::INSTANCE.findModel(modelName);
-    if (!model) {
-        LogErr(LG_CHANNELOUT, "Invalid Pixel Overlay Model: '%s'\n", modelName.c_str());
+    if (!model.attach(name)) {
+        LogErr(LG_CHANNELOUT, "Invalid Pixel Overlay Model: '%s'\n", name.c_str());
         return false;
     }
     return true;
@@ -97,11 +87,6 @@ void VirtualDisplayOutput::buildDisc() {
 
 int VirtualDisplayOutput::Init(Json::Value config) {
     LogDebug(LG_CHANNELOUT, "VirtualDisplayOutput::Init()\n");
-    for (const char* key : {"ModelName", "modelName"}) {
-        if (config.isMember(key)) {
-            modelName = JsonString(config[key]);
-        }
-    }
     for (const char* key : {"PixelSize", "pixelSize"}) {
         if (config.isMember(key)) {
             pixelSize = JsonInt(config[key]);
@@ -110,8 +95,8 @@ int VirtualDisplayOutput::Init(Json::Value config) {
     if (!findOrCreateModel(config)) {
         return 0;
     }
-    config["width"] = model->getWidth();
-    config["height"] = model->getHeight();
+    config["width"] = model.get()->getWidth();
+    config["height"] = model.get()->getHeight();
     if (!VirtualDisplayBaseOutput::Init(config)) {
         return 0;
     }
@@ -120,9 +105,9 @@ int VirtualDisplayOutput::Init(Json::Value config) {
         return 0;
     }
     buildDisc();
-    model->setData(picture.data());
-    if (model->getState() == PixelOverlayState::Off) {
-        model->doOverlay(picture.data());
+    model.get()->setData(picture.data());
+    if (model.get()->getState() == PixelOverlayState::Off) {
+        model.get()->doOverlay(picture.data());
     }
     return 1;
 }
@@ -134,10 +119,11 @@ int VirtualDisplayOutput::Close() {
 
 int VirtualDisplayOutput::SendData(unsigned char* channelData) {
     LogExcess(LG_CHANNELOUT, "VirtualDisplayOutput::SendData(%p)\n", channelData);
-    if (!model) {
+    PixelOverlayModel* current = model.follow();
+    if (!current) {
         return 0;
     }
-    PixelOverlayModel& target = *model;
+    PixelOverlayModel& target = *current;
     for (const Light& light : lights) {
         int rgb[3];
         lightColour(light, channelData + light.offset, rgb);

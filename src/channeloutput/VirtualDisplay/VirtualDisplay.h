@@ -7,13 +7,11 @@
 // The output holds the model (the overlay manager owns it) and its own blank drawing buffer.
 
 #include "VirtualDisplayBase.h"
+#include "overlays/OutputOverlayModel.h"
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-class PixelOverlayModel;
 
 class VirtualDisplayOutput : public VirtualDisplayBaseOutput {
 public:
@@ -28,7 +26,6 @@ private:
     bool findOrCreateModel(const Json::Value& config);
     void buildDisc();
 
-    std::string modelName;
-    std::shared_ptr<PixelOverlayModel> model;
+    OutputOverlayModel model;
     std::vector<std::pair<int, int>> disc; // the (dx, dy) a light covers
 };

@@ -1,5 +1,6 @@
 #include "PixelOverlayManager.h"
 
+#include "FrameBufferOverlayModel.h"
 #include "PixelOverlayCommands.h"
 #include "common/Common.h"
 #include "common/FileMonitor.h"
@@ -49,6 +50,8 @@ PixelOverlayManager::~PixelOverlayManager() {
 
 void PixelOverlayManager::Initialize() {
     setAutoCreatePixelOverlayModels(getSettingInt("AutoCreatePixelOverlayModels", 1) != 0);
+    // Before the models file, which may define models shown on a framebuffer.
+    registerModelType("FB", FrameBufferOverlayModel::Create);
     loadModelsFile();
     FileMonitor::INSTANCE.AddFile(
         "overlay-models", modelsFilePath(), [this] { loadModelsFile(); }, true);

@@ -6,7 +6,8 @@
 // ({"models": [definitions]}; watched, so a rewrite replaces that file's models and leaves the
 // others alone; a file that cannot be read changes nothing), the API (which keeps its definitions in that
 // file) and the outputs (addAutoOverlayModel, when the setting "AutoCreatePixelOverlayModels" is on, the
-// default). A definition's "Type" picks the model class (registerModelType); anything unregistered is a plain
+// default). A definition's "Type" picks the model class (registerModelType); "FB" (registered by
+// Initialize) makes a FrameBufferOverlayModel, anything unregistered a plain
 // PixelOverlayModel. A model that is switched on gets its overlay buffer, so other processes can draw into it
 // and set its ready bit. A name from a file or a request must be 1 to 200 bytes without control characters,
 // as it becomes the name of shared-memory blocks.

@@ -417,16 +417,6 @@ void PixelOverlayModel::setData(const unsigned char* rgb, int x, int y, int regi
     bufferDirty = true;
 }
 
-void PixelOverlayModel::setPixelValue(int x, int y, int r, int g, int b) {
-    const int* m = &nodeMap[(y * width + x) * 3];
-    const int values[3] = {r, g, b};
-    // A missing earlier component stops the later ones.
-    for (int k = 0; k < 3 && k < channelsPerNode && m[k] != UNMAPPED; k++) {
-        channelData[m[k]] = static_cast<unsigned char>(values[k]);
-    }
-    bufferDirty = true;
-}
-
 void PixelOverlayModel::getPixelValue(int x, int y, int& r, int& g, int& b) {
     const int* m = &nodeMap[(y * width + x) * 3];
     int* values[3] = {&r, &g, &b};

@@ -98,7 +98,7 @@ public:
     // A region of the model; refused (logged, nothing written) when it is not inside the model.
     virtual void setData(const unsigned char* rgb, int x, int y, int regionWidth, int regionHeight,
                          const PixelOverlayState& blend);
-    // Coordinates must be inside the model (isInside).
+    // Coordinates must be inside the model (isInside). Inline: drawers call it per pixel.
     void setPixelValue(int x, int y, int r, int g, int b);
     void getPixelValue(int x, int y, int& r, int& g, int& b);
     bool isInside(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
@@ -193,3 +193,15 @@ private:
     std::mutex childLock;
     std::vector<ChildRegion> children; // guarded by childLock
 };
+
+inline void PixelOverlayModel::setPixelValue(int x, int y, int r, int g, int b) {
+    const int* m = &nodeMap[(y * width + x) * 3];
+    const int values[3] = {r, g, b};
+    // A missing earlier component stops the later ones.
+    for (int k = 0; k < 3 && k < channelsPerNode && m[k] != UNMAPPED; k++) {
+        channelData[m[k]] = static_cast<unsigned char>(values[k]);
+    }
+    // Release is enough for a reader to see the pixel with the flag, and keeps single-pixel drawing
+    // (a virtual display sets tens of thousands a frame) free of a locked store per pixel.
+    bufferDirty.store(true, std::memory_order_release);
+}

@@ -214,7 +214,7 @@ void ExpectInstalledDaemonRuns(const std::string& root) {
     unlink(SimulatedFrameBuffer::FilePath(device).c_str());
 }
 
-// An upgrade keeps what the owner wrote into the media directory; removal takes the programs and
+// An upgrade keeps what the owner wrote into the media directory; a purge takes the programs and
 // leaves the media directory.
 void ExpectUpgradeAndRemovalKeepMedia(const std::string& root, const std::string& deb) {
     const std::string settings = root + "/home/kiv/media/settings";
@@ -226,10 +226,13 @@ void ExpectUpgradeAndRemovalKeepMedia(const std::string& root, const std::string
     EXPECT_EQ("kivMode = \"bridge\"\n", ReadFile(settings));
     EXPECT_EQ("{\"channelOutputs\": []}\n", ReadFile(outputs));
 
+    // The daily clock job as kivrtc copies it after a good read; purging takes it away too.
+    WriteFile(root + "/etc/cron.daily/update-RTC", ReadFile(root + "/opt/kiv/etc/update-RTC"));
     CommandResult purge = Dpkg(root, "--purge kiv");
     ASSERT_EQ(0, purge.status) << purge.output;
     EXPECT_FALSE(fs::exists(root + "/opt/kiv/src/kivd"));
     EXPECT_FALSE(fs::exists(root + "/lib/systemd/system/kivd.service"));
+    EXPECT_FALSE(fs::exists(root + "/etc/cron.daily/update-RTC"));
     EXPECT_EQ("kivMode = \"bridge\"\n", ReadFile(settings));
     EXPECT_TRUE(fs::exists(outputs));
 }

@@ -3,7 +3,7 @@
 // datagram, handed over in a buffer of exactly its size so any read past it is caught. After
 // each input the reserved bytes past the channel buffer must be as they were.
 //
-// Run: BridgeFuzz -dict=fuzz/bridge.dict -max_total_time=300 CORPUS_DIR
+// Run: BridgeFuzz -dict=fuzz/BridgeFuzz.dict -max_total_time=300 CORPUS_DIR
 
 #include "BridgePackets.h"
 #include "BridgeReceive.h"

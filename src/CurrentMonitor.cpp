@@ -23,7 +23,9 @@ float CurrentMonitorBase::getMilliAmps() {
 
 std::unique_ptr<CurrentMonitorBase> CurrentMonitorBase::create(const Json::Value& config) {
     std::unique_ptr<CurrentMonitorBase> monitor;
-    if (config.isMember("path")) {
+    if (!config.isObject()) {
+        return nullptr;
+    } else if (config.isMember("path")) {
         monitor = std::make_unique<FileCurrentMonitor>(JsonString(config["path"]));
     } else if (config.isMember("sensor")) {
         std::string name = JsonString(config["sensor"]);

@@ -23,7 +23,7 @@ public:
     float offset = 0.0f;
 
     // The monitor a port's "currentSensor" object asks for ("path", or "sensor" with "channel";
-    // "scale", "offset"), or null when it names neither.
+    // "scale", "offset"), or null when it names neither or is no object.
     static std::unique_ptr<CurrentMonitorBase> create(const Json::Value& config);
 };
 

@@ -3,6 +3,7 @@
 #include "OutputMonitorCommands.h"
 #include "common/CommandManager.h"
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
 #include "common/Settings.h"
@@ -175,6 +176,10 @@ void OutputMonitor::AddPortConfiguration(int port, const Json::Value& config, bo
         LogWarn(LG_CHANNELOUT, "Ignoring output port number %d\n", port);
         return;
     }
+    // Members are read from it below, which a value of another type would not survive.
+    if (!config.isNull() &&
+        !ConfigValueIs(config, Json::objectValue, portName(port), CONFIG_TOP_LEVEL, LG_CHANNELOUT))
+        return;
     Locked l(*this);
     if ((int)portPins.size() < port + 1)
         portPins.resize(port + 1);
@@ -199,7 +204,7 @@ PortPinInfo* OutputMonitor::createPort(int port, const Json::Value& config, bool
     }
     info->group = JsonInt(config["group"], 0);
     configureFusePins(info.get(), port);
-    if (config.isMember("currentSensor"))
+    if (ConfigValueIs(config["currentSensor"], Json::objectValue, info->name, "currentSensor", LG_CHANNELOUT))
         info->currentMonitor = CurrentMonitorBase::create(config["currentSensor"]);
     portPins[port] = std::move(info);
     return portPins[port].get();

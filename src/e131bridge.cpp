@@ -3,6 +3,7 @@
 #include "BridgeReceive.h"
 #include "BridgeState.h"
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/EPollManager.h"
 #include "common/FileMonitor.h"
 #include "common/JsonValues.h"
@@ -10,6 +11,7 @@
 #include "common/Settings.h"
 #include "common/Timers.h"
 #include "common/WarningHolder.h"
+#include "platform/DeviceNames.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/PinCapabilities.h"
 #include "platform/Serial.h"
@@ -310,8 +312,26 @@ void closeDMXInputs() {
     }
 }
 
+// The objects of an input file's "channelInputs" list; any other entry is reported and skipped.
+std::vector<Json::Value> inputList(const Json::Value& root, const std::string& path) {
+    std::vector<Json::Value> inputs;
+    const Json::Value& list = root["channelInputs"];
+    if (!ConfigValueIs(list, Json::arrayValue, path, "channelInputs", LG_E131BRIDGE)) {
+        return inputs;
+    }
+    for (const auto& input : list) {
+        if (ConfigValueIs(input, Json::objectValue, path, "channelInputs", LG_E131BRIDGE)) {
+            inputs.push_back(input);
+        }
+    }
+    return inputs;
+}
+
 void openDMXInput(const Json::Value& input) {
     std::string device = JsonString(input["device"]);
+    if (!CheckDeviceName(device, "DMX input", true, LG_E131BRIDGE)) {
+        return;
+    }
     std::string path = "/dev/" + device;
     int channelCount = JsonInt(input["channelCount"]);
     const PinCapabilities& receiveLine = PinCapabilities::getPinByUART(device + "-rx");
@@ -374,19 +394,23 @@ bool LoadInputUniversesFromFile() {
     }
     LogDebug(LG_E131BRIDGE, "Opening File Now %s\n", path.c_str());
     Json::Value root;
-    if (!LoadJsonFromFile(path, root) || !root.isObject()) {
+    if (!LoadJsonFromFile(path, root) ||
+        !ConfigValueIs(root, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_E131BRIDGE)) {
         LogErr(LG_E131BRIDGE, "Error parsing %s\n", path.c_str());
         return false;
     }
     bool found = false;
     std::vector<UniverseEntry> entries;
-    for (const auto& input : root["channelInputs"]) {
-        if (!input.isObject() || JsonString(input["type"]) != "universes" || !JsonInt(input["enabled"])) {
+    for (const auto& input : inputList(root, path)) {
+        if (JsonString(input["type"]) != "universes" || !JsonInt(input["enabled"])) {
             continue;
         }
         found = true;
         if (input.isMember("timeout") && !input["timeout"].isNull()) {
             expireOffSet = std::max(10LL, JsonInt64(input["timeout"]));
+        }
+        if (!ConfigValueIs(input["universes"], Json::arrayValue, path, "universes", LG_E131BRIDGE)) {
+            continue;
         }
         for (const auto& group : input["universes"]) {
             addUniverseGroup(group, entries);
@@ -484,11 +508,12 @@ void BridgeReloadDMXInputs() {
     closeDMXInputs();
     std::string path = configPath(DMX_FILE);
     Json::Value root;
-    if (!FileExists(path) || !LoadJsonFromFile(path, root) || !root.isObject()) {
+    if (!FileExists(path) || !LoadJsonFromFile(path, root) ||
+        !ConfigValueIs(root, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_E131BRIDGE)) {
         return;
     }
-    for (const auto& input : root["channelInputs"]) {
-        if (input.isObject() && JsonString(input["type"]) == "dmx" && JsonBool(input["enabled"])) {
+    for (const auto& input : inputList(root, path)) {
+        if (JsonString(input["type"]) == "dmx" && JsonBool(input["enabled"])) {
             openDMXInput(input);
         }
     }

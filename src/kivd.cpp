@@ -6,6 +6,7 @@
 #include "channeloutput/ChannelOutputSetup.h"
 #include "common/CommandManager.h"
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/FileMonitor.h"
 #include "common/Log.h"
 #include "common/Settings.h"
@@ -282,20 +283,25 @@ static void startMQTT() {
     }
 }
 
-static void loadSensorFiles() {
+// A sensors document is an object with "sensorSources" (cape files only) and "sensors", each a
+// list or a single definition; anything else is reported and skipped.
+static void loadSensorFile(const std::string& path, bool withSources) {
     Json::Value doc;
-    std::string capeSensors = getKIVMediaDir("/tmp/cape-sensors.json");
-    if (FileExists(capeSensors) && LoadJsonFromFile(capeSensors, doc)) {
-        if (doc.isMember("sensorSources")) {
-            Sensors::INSTANCE.addSensorSources(doc["sensorSources"]);
-        }
+    if (!FileExists(path) || !LoadJsonFromFile(path, doc) ||
+        !ConfigValueIs(doc, Json::objectValue, path, CONFIG_TOP_LEVEL)) {
+        return;
+    }
+    if (withSources && ConfigIsListOrObject(doc["sensorSources"], path, "sensorSources")) {
+        Sensors::INSTANCE.addSensorSources(doc["sensorSources"]);
+    }
+    if (ConfigIsListOrObject(doc["sensors"], path, "sensors")) {
         Sensors::INSTANCE.addSensors(doc["sensors"]);
     }
-    std::string userSensors = getKIVMediaDir("/config") + "/sensors.json";
-    Json::Value user;
-    if (FileExists(userSensors) && LoadJsonFromFile(userSensors, user)) {
-        Sensors::INSTANCE.addSensors(user["sensors"]);
-    }
+}
+
+static void loadSensorFiles() {
+    loadSensorFile(getKIVMediaDir("/tmp/cape-sensors.json"), true);
+    loadSensorFile(getKIVMediaDir("/config") + "/sensors.json", false);
 }
 
 // Start-up steps before the daemon detaches: logging, settings, libraries, options.

@@ -5,6 +5,7 @@
 #include "OutputMonitor.h"
 #include "OutputProcessors.h"
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/FileMonitor.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
@@ -265,7 +266,8 @@ void reloadOutputFile(const std::string& path) {
 
 void reloadOutputProcessors(const std::string& path) {
     Json::Value doc;
-    if (!FileExists(path) || !LoadJsonFromFile(path, doc)) {
+    if (!FileExists(path) || !LoadJsonFromFile(path, doc) ||
+        !ConfigValueIs(doc, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_CHANNELOUT)) {
         doc = Json::Value();
     }
     outputProcessors.loadFromJSON(doc);
@@ -287,7 +289,8 @@ bool ReloadChannelOutputsForFile(const std::string& path) {
     if (!FileExists(path)) {
         return changed;
     }
-    const Json::Value& list = root.isObject() ? root["channelOutputs"] : Json::Value::nullSingleton();
+    bool isObject = ConfigValueIs(root, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_CHANNELOUT);
+    const Json::Value& list = isObject ? root["channelOutputs"] : Json::Value::nullSingleton();
     if (!list.isNull() && !list.isArray()) {
         WarningHolder::AddWarning("Could not read the outputs of " + path +
                                   ": \"channelOutputs\" is not a list.");

@@ -30,6 +30,15 @@ public:
     }
 };
 
+// An output plugin that creates one class of output, Output(startChannel, channelCount).
+template <class Output> class SimpleOutputPlugin : public Plugin, public ChannelOutputPlugin {
+public:
+    explicit SimpleOutputPlugin(const std::string& n) : Plugin(n) {}
+    ChannelOutput* createChannelOutput(unsigned int startChannel, unsigned int channelCount) override {
+        return new Output(startChannel, channelCount);
+    }
+};
+
 } // namespace KIVPlugins
 
 extern "C" {

@@ -18,6 +18,7 @@
 #include <jsoncpp/json/json.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 constexpr int32_t PIXEL_NULL_CHANNEL = KIVD_MAX_CHANNELS;       // reads as an unlit channel
@@ -57,6 +58,10 @@ public:
     // Names every virtual string of the ports and asks the overlay manager for the models that do
     // not exist yet; does nothing unless automatic models are enabled there.
     static void AutoCreateOverlayModels(const std::vector<PixelString*>& strings);
+    // Reports, per port with channels, the smallest and largest real channel its map reads (when
+    // they differ): the channel ranges a pixel output needs.
+    static void AddRequiredChannelRanges(const std::vector<PixelString*>& strings,
+                                         const std::function<void(int, int)>& addRange);
 
     int32_t portNumber = 0;
     int32_t channelOffset = 0;

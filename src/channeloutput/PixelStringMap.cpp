@@ -234,3 +234,23 @@ void PixelString::DumpMap(const char* label) {
         LogExcess(LG_CHANNELOUT, "map[%d] = %d\n", i, outputMap[i]);
     }
 }
+
+void PixelString::AddRequiredChannelRanges(const std::vector<PixelString*>& strings,
+                                           const std::function<void(int, int)>& addRange) {
+    for (PixelString* ps : strings) {
+        if (ps->outputChannels <= 0) {
+            continue;
+        }
+        int lo = KIVD_MAX_CHANNELS;
+        int hi = -1;
+        for (int32_t ch : ps->outputMap) {
+            if (ch < (int32_t)KIVD_MAX_CHANNELS) {
+                lo = std::min(lo, ch);
+                hi = std::max(hi, ch);
+            }
+        }
+        if (lo < hi) {
+            addRange(lo, hi);
+        }
+    }
+}

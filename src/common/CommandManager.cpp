@@ -2,6 +2,7 @@
 #include "CommandManager.h"
 
 #include "Common.h"
+#include "ConfigChecks.h"
 #include "Log.h"
 
 #include <exception>
@@ -45,13 +46,16 @@ Json::Value loadPresetEntries() {
     if (!FileExists(path))
         return Json::Value(Json::arrayValue);
     Json::Value root;
-    if (!LoadJsonFromFile(path, root) || !root.isObject()) {
+    if (!LoadJsonFromFile(path, root) ||
+        !ConfigValueIs(root, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_COMMAND)) {
         LogErr(LG_COMMAND, "Could not read command presets from %s\n", path.c_str());
         return Json::Value(Json::arrayValue);
     }
     Json::Value entries(Json::arrayValue);
+    if (!ConfigValueIs(root["commands"], Json::arrayValue, path, "commands", LG_COMMAND))
+        return entries;
     for (const Json::Value& entry : root["commands"]) {
-        if (entry.isObject())
+        if (ConfigValueIs(entry, Json::objectValue, path, "commands", LG_COMMAND))
             entries.append(entry);
     }
     return entries;

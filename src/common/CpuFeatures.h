@@ -21,6 +21,16 @@ inline bool CpuExtensionUsable(bool processorHasIt) {
     return processorHasIt && cpuExtensionsEnabled.load(std::memory_order_relaxed);
 }
 
+// Every x86-64 processor has SSE2, so the build assumes it; the query lets tests turn the paths
+// that use it off as well, and run the portable code that processors without it (ARM) run.
+inline bool CpuHasSSE2() {
+#if defined(__SSE2__)
+    return CpuExtensionUsable(true);
+#else
+    return false;
+#endif
+}
+
 inline bool CpuHasSSSE3() {
 #if defined(KIV_HAVE_X86_SIMD)
     static const bool have = __builtin_cpu_supports("ssse3");

@@ -307,7 +307,8 @@ void PixelOverlayManager::updateThreadMain() {
             if (next == updates.end()) {
                 updateWake.wait(lock);
             } else {
-                updateWake.wait_until(lock, next->second.due);
+                Clock::time_point due = next->second.due; // the entry may go while this waits
+                updateWake.wait_until(lock, due);
             }
         }
     }

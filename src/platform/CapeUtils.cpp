@@ -2,11 +2,14 @@
 
 #include "CapeUtils.h"
 
+#include "DeviceNames.h"
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/Log.h"
 
 bool CapeUtils::getStringConfig(const std::string& name, Json::Value& config) {
-    if (name.empty() || contains(name, "/")) {
+    if (!IsSingleDeviceName(name)) {
+        LogWarn(LG_CHANNELOUT, "String configuration name \"%s\" is not a plain file name\n", name.c_str());
         return false;
     }
     const std::string candidates[] = {getKIVMediaDir("/tmp/strings/" + name + ".json"),
@@ -15,11 +18,20 @@ bool CapeUtils::getStringConfig(const std::string& name, Json::Value& config) {
         if (!FileExists(path)) {
             continue;
         }
-        if (LoadJsonFromFile(path, config)) {
+        if (LoadJsonFromFile(path, config) &&
+            ConfigValueIs(config, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_CHANNELOUT)) {
             LogDebug(LG_CHANNELOUT, "String configuration %s read from %s\n", name.c_str(), path.c_str());
             return true;
         }
-        LogWarn(LG_CHANNELOUT, "String configuration %s is not valid JSON\n", path.c_str());
+        LogWarn(LG_CHANNELOUT, "String configuration %s is not a valid JSON object\n", path.c_str());
     }
     return false;
+}
+
+std::string CapeUtils::findStringConfigFile(const std::string& name) {
+    if (name.empty() || contains(name, "/")) {
+        return "";
+    }
+    std::string own = getKIVMediaDir("/tmp/strings/" + name + ".json");
+    return FileExists(own) ? own : getKIVDDir("/capes/pi/strings/" + name + ".json");
 }

@@ -12,4 +12,7 @@ class CapeUtils {
 public:
     // Fills config from the first of those files that exists and parses; false when none does.
     static bool getStringConfig(const std::string& name, Json::Value& config);
+    // The file a board of that name is read from: the media directory's copy when it exists, else
+    // the shipped one (which may be missing too). Empty for a name with a '/'.
+    static std::string findStringConfigFile(const std::string& name);
 };

@@ -2,8 +2,10 @@
 
 #include "FrameBuffer.h"
 
+#include "DeviceNames.h"
 #include "FBDevFrameBuffer.h"
 #include "SimulatedFrameBuffer.h"
+#include "SimulatedHardware.h"
 
 #include "common/Common.h"
 #include "common/JsonValues.h"
@@ -31,15 +33,23 @@ FrameBuffer* FrameBuffer::createFrameBuffer(const Json::Value& config) {
     if (device.empty()) {
         device = "fb1";
     }
+    // The name is joined to "/dev/" and to the simulated file's folder.
+    if (!IsSingleDeviceName(device)) {
+        LogErr(LG_CHANNELOUT, "FrameBuffer device name \"%s\" is not a plain device name\n", device.c_str());
+        return nullptr;
+    }
     std::unique_ptr<FrameBuffer> fb;
-    if (startsWith(device, "fb") && FileExists("/dev/" + device)) {
+    bool simulate = SimulatedHardwareMode() == SimulationMode::On;
+    if (!simulate && startsWith(device, "fb") && FileExists("/dev/" + device)) {
         fb = std::make_unique<FBDevFrameBuffer>(config);
-    } else if (!startsWith(device, "fb") && drmConnectorExists(device)) {
+    } else if (!simulate && !startsWith(device, "fb") && drmConnectorExists(device)) {
         LogErr(LG_CHANNELOUT, "FrameBuffer %s is a DRM connector; DRM devices are not supported yet\n",
                device.c_str());
         return nullptr;
-    } else {
+    } else if (AllowSimulatedDevice("Framebuffer " + device, SimulatedFrameBuffer::FilePath(device))) {
         fb = std::make_unique<SimulatedFrameBuffer>(config);
+    } else {
+        return nullptr;
     }
     if (!fb->InitializeFrameBuffer()) {
         LogErr(LG_CHANNELOUT, "Could not initialize the %s framebuffer %s\n", fb->BackendName().c_str(),

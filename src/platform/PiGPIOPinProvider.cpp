@@ -2,9 +2,11 @@
 
 #include "GPIODPinCapabilities.h"
 #include "SimulatedGPIO.h"
+#include "SimulatedHardware.h"
 #include "SimulatedPinCapabilities.h"
 
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
 
@@ -30,13 +32,24 @@ PiGPIOPinProvider::~PiGPIOPinProvider() {
     closeChip();
 }
 
-PiGPIOPinProvider::Backend PiGPIOPinProvider::decideBackend() const {
-    if (requested != Backend::Automatic)
-        return requested;
-    const char* simFile = getenv("KIV_GPIO_SIM_FILE");
-    if (simFile && *simFile)
+// Simulated pins are the setting's to allow, unless the caller asked for them; None leaves the
+// board without pins.
+PiGPIOPinProvider::Backend PiGPIOPinProvider::decideBackend(bool chipOpened) const {
+    if (chipOpened)
+        return Backend::GPIOD;
+    if (requested == Backend::Simulated)
         return Backend::Simulated;
-    return hasGpioChipDevice() ? Backend::GPIOD : Backend::Simulated;
+    const char* simFile = getenv("KIV_GPIO_SIM_FILE");
+    bool asked = simFile && *simFile;
+    return AllowSimulatedDevice("GPIO chip", SimulatedGPIO::DefaultPath(), asked) ? Backend::Simulated
+                                                                                  : Backend::None;
+}
+
+bool PiGPIOPinProvider::wantsChip() const {
+    if (requested != Backend::Automatic)
+        return requested == Backend::GPIOD;
+    const char* simFile = getenv("KIV_GPIO_SIM_FILE");
+    return !(simFile && *simFile) && SimulatedHardwareMode() != SimulationMode::On && hasGpioChipDevice();
 }
 
 bool PiGPIOPinProvider::openChip(const Json::Value& labels) {
@@ -59,18 +72,24 @@ void PiGPIOPinProvider::Init() {
     clearPins();
     closeChip();
     Json::Value table;
-    if (!LoadJsonFromFile(boardFile, table)) {
+    if (!LoadJsonFromFile(boardFile, table) ||
+        !ConfigValueIs(table, Json::objectValue, boardFile, CONFIG_TOP_LEVEL, LG_GPIO)) {
         LogErr(LG_GPIO, "Cannot read the board pin table %s; no pins available\n", boardFile.c_str());
         return;
     }
-    chosen = decideBackend();
-    if (chosen == Backend::GPIOD && !openChip(table["gpioChipLabels"])) {
-        LogWarn(LG_GPIO, "No GPIO chip could be opened; using simulated pins\n");
-        chosen = Backend::Simulated;
+    bool opened = wantsChip() && openChip(table["gpioChipLabels"]);
+    if (wantsChip() && !opened)
+        LogWarn(LG_GPIO, "No GPIO chip could be opened\n");
+    chosen = decideBackend(opened);
+    if (chosen == Backend::None) {
+        LogErr(LG_GPIO, "No GPIO chip and no simulated pins; no pins available\n");
+        return;
     }
     if (chosen == Backend::Simulated)
         SimulatedGPIO::INSTANCE.open(SimulatedGPIO::DefaultPath());
     for (const Json::Value& entry : table["pins"]) {
+        if (!ConfigValueIs(entry, Json::objectValue, boardFile, "pins", LG_GPIO))
+            continue;
         std::string name = JsonString(entry["pin"]);
         int gpio = JsonInt(entry["gpio"], -1);
         if (name.empty() || gpio < 0)

@@ -5,7 +5,8 @@
 //
 // Backend, chosen in Init: libgpiod on the chip whose label the table names (else gpiochip0)
 // when a /dev/gpiochip* device exists; the simulated pins of SimulatedGPIO when there is none or
-// when KIV_GPIO_SIM_FILE is set (so tests on a board never drive its real pins).
+// when KIV_GPIO_SIM_FILE is set (so tests on a board never drive its real pins), as far as the
+// "SimulatedHardware" setting allows (SimulatedHardware.h); None, without pins, when it does not.
 
 #include "PinCapabilitiesProvider.h"
 
@@ -17,7 +18,7 @@ struct gpiod_chip;
 
 class PiGPIOPinProvider : public PinCapabilitiesProvider {
 public:
-    enum class Backend { Automatic, Simulated, GPIOD };
+    enum class Backend { Automatic, Simulated, GPIOD, None };
 
     // An empty board file means the shipped table.
     explicit PiGPIOPinProvider(Backend backend = Backend::Automatic, const std::string& boardFile = "");
@@ -28,7 +29,8 @@ public:
     Backend backend() const { return chosen; }
 
 private:
-    Backend decideBackend() const;
+    bool wantsChip() const;
+    Backend decideBackend(bool chipOpened) const;
     bool openChip(const Json::Value& labels);
     void closeChip();
 

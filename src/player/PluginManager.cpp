@@ -67,11 +67,11 @@ std::string PluginManager::directory() {
 
 KIVPlugins::Plugin* PluginManager::findPlugin(const std::string& name, const std::string& libraryName) {
     std::lock_guard<std::mutex> l(lock);
+    std::string library = libraryName.empty() ? "kiv-co-" + name : libraryName;
     for (auto& entry : loaded) {
-        if (entry.plugin->getName() == name)
+        if (entry.plugin->getName() == name || entry.library == library)
             return entry.plugin;
     }
-    std::string library = libraryName.empty() ? "kiv-co-" + name : libraryName;
     auto previous = failed.find(library);
     if (previous != failed.end() && Clock::now() - previous->second < RETRY_AFTER)
         return nullptr;
@@ -113,7 +113,8 @@ KIVPlugins::Plugin* PluginManager::createFrom(void* handle, const std::string& n
         LogErr(LG_PLUGIN, "createPlugin of %s returned no plugin\n", path.c_str());
         return nullptr;
     }
-    if (plugin->getName() != name) {
+    // Panel matrix libraries carry the "matrix-" prefix of their type; their plugins do not.
+    if (plugin->getName() != name && "matrix-" + plugin->getName() != name) {
         LogErr(LG_PLUGIN, "Plugin library %s makes plugin '%s', not '%s'\n", path.c_str(),
                plugin->getName().c_str(), name.c_str());
         delete plugin;

@@ -32,9 +32,10 @@ public:
     void unregisterApis(httpserver::webserver* server);
     void Cleanup();
 
-    // The loaded plugin of that name, else the one that library's createPlugin makes (an empty
-    // library name means "kiv-co-" + name). Null when the library, its createPlugin or a plugin
-    // of that name is missing (logged to the Plugin logger). The manager keeps ownership.
+    // The loaded plugin of that name or library, else the one that library's createPlugin makes (an
+    // empty library name means "kiv-co-" + name). Null when the library, its createPlugin or a plugin
+    // of that name is missing (logged to the Plugin logger); a name "matrix-" + N is answered by a
+    // plugin named N. The manager keeps ownership.
     KIVPlugins::Plugin* findPlugin(const std::string& name, const std::string& libraryName = "");
     bool hasPlugins();
     void setPluginDirectory(const std::string& dir);

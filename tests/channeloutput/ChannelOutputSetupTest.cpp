@@ -115,12 +115,12 @@ TEST_F(ChannelOutputSetup, StartChannelsOutsideTheBufferAreRefusedWithAWarning) 
 TEST_F(ChannelOutputSetup, TypesWithoutPluginsAreWarnedUnderTheirReplacedName) {
     load("co-other.json",
          OutputFile({"{\"type\": \"DMX-Open\", \"enabled\": 1, \"startChannel\": 1, \"channelCount\": 512}",
-                     "{\"type\": \"LEDPanelMatrix\", \"subType\": \"RGBMatrix\", \"enabled\": 1, "
+                     "{\"type\": \"LEDPanelMatrix\", \"subType\": \"NoSuchPanels\", \"enabled\": 1, "
                      "\"startChannel\": 1, \"channelCount\": 512}",
                      Output(7, 1, 2)}));
     EXPECT_EQ(1, ChannelOutputCount());
     EXPECT_TRUE(HasWarning("Could not create output type USBDMX. Check logs for details."));
-    EXPECT_TRUE(HasWarning("Could not create output type RGBMatrix. Check logs for details."));
+    EXPECT_TRUE(HasWarning("Could not create output type NoSuchPanels. Check logs for details."));
 }
 
 TEST_F(ChannelOutputSetup, FailingOrThrowingInitDeletesThatOutputOnly) {

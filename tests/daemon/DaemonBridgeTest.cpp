@@ -5,6 +5,7 @@
 #include "support/DaemonProcess.h"
 #include "support/HttpClient.h"
 #include "support/NetNamespace.h"
+#include "support/RecordedFrames.h"
 #include "support/TestMediaDir.h"
 #include "support/WaitFor.h"
 
@@ -50,21 +51,14 @@ protected:
     static void SetUpTestSuite() { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
     void SetUp() override {
         media.write("settings", "kivMode = \"bridge\"\n");
-        media.write(
-            "config/co-other.json",
-            R"({"channelOutputs": [{"type": "TestOutput", "enabled": 1, "startChannel": 1, "channelCount": )" +
-                std::to_string(RECORDED) + R"(, "recordFile": ")" + media.file("record.bin") + "\"}]}");
+        media.write("config/co-other.json", RecordingOutputConfig(media.file("record.bin"), RECORDED));
     }
     bool StartDaemon(int timeoutMS, const std::vector<std::string>& args = {"-f"}) {
         media.write("config/ci-universes.json", Universes(timeoutMS));
         return daemon.start(args) && daemon.waitForOutput("Starting main processing loop");
     }
     // The last frame the test output sent, once it is whole.
-    Bytes Recorded() const {
-        std::ifstream in(media.file("record.bin"), std::ios::binary);
-        Bytes frame((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return frame.size() == RECORDED ? frame : Bytes();
-    }
+    Bytes Recorded() const { return ReadRecordedFrame(media.file("record.bin"), RECORDED); }
     bool RecordedShows(int channel0, const Bytes& expected, int timeoutMS = 5000) const {
         return WaitFor(
             [&] {

@@ -8,6 +8,7 @@
 #include "support/DaemonProcess.h"
 #include "support/HttpClient.h"
 #include "support/NetNamespace.h"
+#include "support/RecordedFrames.h"
 #include "support/TestMediaDir.h"
 #include "support/WaitFor.h"
 
@@ -47,10 +48,7 @@ protected:
     static void SetUpTestSuite() { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
     void SetUp() override {
         media.write("settings", "kivMode = \"bridge\"\n");
-        media.write(
-            "config/co-other.json",
-            R"({"channelOutputs": [{"type": "TestOutput", "enabled": 1, "startChannel": 1, "channelCount": )" +
-                std::to_string(RECORDED) + R"(, "recordFile": ")" + media.file("record.bin") + "\"}]}");
+        media.write("config/co-other.json", RecordingOutputConfig(media.file("record.bin"), RECORDED));
         media.write(
             "config/co-pixelStrings.json",
             R"({"channelOutputs": [{"type": "DPIPixels", "enabled": 1, "startChannel": 1, "channelCount": 30,
@@ -84,11 +82,7 @@ protected:
         ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop"));
         ASSERT_TRUE(WaitForHttp(API + "/models"));
     }
-    Bytes Recorded() const {
-        std::ifstream in(media.file("record.bin"), std::ios::binary);
-        Bytes frame((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return frame.size() == RECORDED ? frame : Bytes();
-    }
+    Bytes Recorded() const { return ReadRecordedFrame(media.file("record.bin"), RECORDED); }
     // Streams E1.31 data as a live show would until the output shows `expected` from channel 0.
     bool ShowsWhileStreaming(const Bytes& expected, const Bytes& stream = Bytes(510, 0x10)) {
         wire::UdpSender e131("127.0.0.1", 5568);

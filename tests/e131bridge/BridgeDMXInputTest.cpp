@@ -112,3 +112,23 @@ TEST_F(BridgeDMXInput, ReloadingTheDMXFileReplacesTheInput) {
     EXPECT_EQ(0, Channel(208));
     EXPECT_EQ(0, Channel(100));
 }
+
+TEST_F(BridgeDMXInput, DeviceNamesThatLeaveDevAreRefusedWithAWarning) {
+    const std::string names[] = {"../dev/" + device, "pts/../" + device, "pts//" + device.substr(4), ""};
+    std::string inputs;
+    for (const auto& name : names) {
+        inputs += std::string(inputs.empty() ? "" : ", ") +
+                  R"({"type": "dmx", "enabled": true, "device": ")" + name +
+                  R"(", "startAddress": 1, "channelCount": 16})";
+    }
+    media.write("config/ci-dmx.json", R"({"channelInputs": [)" + inputs + "]}", true);
+    Start("");
+    for (const auto& name : names) {
+        EXPECT_TRUE(
+            HasWarning("DMX input: device name \"" + name + "\" is not a plain device name; it was refused."))
+            << name;
+    }
+    for (const auto& e : BridgeState::InputUniverses) {
+        EXPECT_NE(4, e.type) << "opened " << e.deviceName;
+    }
+}

@@ -444,3 +444,29 @@ TEST_F(DPIPixels, ATestPatternReplacesTheChannelDataThroughEachPortsMap) {
 }
 
 } // namespace
+
+TEST_F(DPIPixels, DeviceNamesThatAreNoSingleNameAreRefusedWithAWarningAndCreateNoFile) {
+    Json::Value board = Board({"P1-7"});
+    for (const std::string name : {"..", ".", "a/b", "../kiv-fb-x", "fb\n1"}) {
+        device = name;
+        EXPECT_FALSE(InitOutput("DevNameBoard", &board, {30})) << name;
+        bool warned = false;
+        for (const auto& w : WarningHolder::GetWarnings())
+            warned |= w.message ==
+                      "DPIPixels: device name \"" + name + "\" is not a plain device name; it was refused.";
+        EXPECT_TRUE(warned) << name;
+        EXPECT_FALSE(FileExists(SimulatedFrameBuffer::FilePath(name))) << name;
+        output.reset();
+    }
+}
+
+TEST_F(DPIPixels, WithSimulatedHardwareOffAMissingFramebufferFailsWithTheUsualWarning) {
+    Json::Value board = Board({"P1-7"});
+    SetSetting("SimulatedHardware", "off");
+    EXPECT_FALSE(InitOutput("OffBoard", &board, {30}));
+    bool warned = false;
+    for (const auto& w : WarningHolder::GetWarnings())
+        warned |= w.message == "DPIPixels: Could not open FrameBuffer device for " + device;
+    EXPECT_TRUE(warned);
+    EXPECT_FALSE(FileExists(SimulatedFrameBuffer::FilePath(device)));
+}

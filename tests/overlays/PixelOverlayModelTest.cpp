@@ -5,6 +5,7 @@
 #include "channeloutput/ChannelOutput.h"
 #include "overlays/PixelOverlayEffects.h"
 #include "player/PluginManager.h"
+#include "support/TestOutputAccess.h"
 
 #include <chrono>
 #include <thread>
@@ -12,6 +13,9 @@
 using namespace overlaytest;
 
 namespace {
+[[maybe_unused]] ::testing::Environment* const unloadPlugins =
+    ::testing::AddGlobalTestEnvironment(new UnloadPluginsAtExit());
+
 constexpr int U = PixelOverlayModel::UNMAPPED;
 
 struct MapCase {

@@ -39,3 +39,12 @@ bool EnterPrivateTmp() {
     entered = true;
     return true;
 }
+
+bool MountPrivateSysfs() {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("kivtest-sysfs", "/sys", "sysfs", 0, nullptr) != 0) {
+        fprintf(stderr, "private sysfs failed: %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}

@@ -11,3 +11,6 @@ bool RunCommand(const std::string& command);
 // Puts the calling test process into a private mount namespace with an empty tmpfs on /tmp, for
 // daemons that write fixed paths there. Call before creating any TestMediaDir (they live in /tmp).
 bool EnterPrivateTmp();
+// Puts the calling test process into a private mount namespace with a fresh sysfs on /sys, so
+// /sys/class/net shows the interfaces of its network namespace. Call after entering that namespace.
+bool MountPrivateSysfs();

@@ -5,12 +5,14 @@
 
 #include "channeloutput/PixelStringTester.h"
 #include "common/Common.h"
+#include "common/ConfigChecks.h"
 #include "common/JsonValues.h"
 #include "common/Log.h"
 #include "common/Settings.h"
 #include "common/UrlHelpers.h"
 #include "common/WarningHolder.h"
 #include "platform/CapeUtils.h"
+#include "platform/DeviceNames.h"
 #include "platform/PinCapabilities.h"
 
 #include <algorithm>
@@ -80,7 +82,8 @@ int DPIPixelsOutput::Init(Json::Value config) {
     enablePins(pinNames);
     buildBanks();
 
-    if (!openFrameBuffer(chooseDevice(config))) {
+    std::string named = chooseDevice(config);
+    if (!CheckDeviceName(named, "DPIPixels") || !openFrameBuffer(named)) {
         return false;
     }
     if (!FrameBufferIsConfigured()) {
@@ -103,10 +106,10 @@ void DPIPixelsOutput::readPinNames(const Json::Value& pinConfig, std::vector<std
     const Json::Value& outputs = pinConfig["outputs"];
     for (Json::ArrayIndex i = 0; i < outputs.size(); i++) {
         const Json::Value& entry = outputs[i];
-        std::string pin = JsonString(entry["pin"]);
-        if (pin.empty() && entry.isMember("sharedOutput")) {
+        std::string pin = entry.isObject() ? JsonString(entry["pin"]) : "";
+        if (pin.empty() && entry.isObject() && entry.isMember("sharedOutput")) {
             int k = JsonInt(entry["sharedOutput"], -1);
-            if (k >= 0 && k < (int)outputs.size()) {
+            if (k >= 0 && k < (int)outputs.size() && outputs[k].isObject()) {
                 pin = JsonString(outputs[k]["pin"]);
             }
         }
@@ -116,6 +119,12 @@ void DPIPixelsOutput::readPinNames(const Json::Value& pinConfig, std::vector<std
 
 bool DPIPixelsOutput::createStrings(Json::Value& config, Json::Value& pinConfig) {
     pinNames.clear();
+    std::string where = "DPIPixels string configuration " + JsonString(config["subType"], "DPIPixels");
+    if (!ConfigValueIs(pinConfig["outputs"], Json::arrayValue, where, "outputs", LG_CHANNELOUT) ||
+        (!config["outputs"].isNull() &&
+         !ConfigValueIs(config["outputs"], Json::arrayValue, "DPIPixels output", "outputs", LG_CHANNELOUT))) {
+        return false;
+    }
     readPinNames(pinConfig, pinNames);
     Json::Value& outputs = pinConfig["outputs"];
     for (Json::ArrayIndex i = 0; i < outputs.size() && i < (Json::ArrayIndex)MAX_STRINGS; i++) {
@@ -359,22 +368,7 @@ int DPIPixelsOutput::SendData(unsigned char* /*channelData*/) {
 }
 
 void DPIPixelsOutput::GetRequiredChannelRanges(const std::function<void(int, int)>& addRange) {
-    for (PixelString* ps : strings) {
-        if (ps->outputChannels <= 0) {
-            continue;
-        }
-        int lo = KIVD_MAX_CHANNELS;
-        int hi = -1;
-        for (int32_t ch : ps->outputMap) {
-            if (ch < (int32_t)KIVD_MAX_CHANNELS) {
-                lo = std::min(lo, ch);
-                hi = std::max(hi, ch);
-            }
-        }
-        if (lo < hi) {
-            addRange(lo, hi);
-        }
-    }
+    PixelString::AddRequiredChannelRanges(strings, addRange);
 }
 
 void DPIPixelsOutput::OverlayTestData(unsigned char* /*channelData*/, int cycleNum, float /*percentOfCycle*/,

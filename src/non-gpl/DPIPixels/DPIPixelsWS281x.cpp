@@ -91,8 +91,8 @@ constexpr int BLOCK_ROWS = 16;
 static_assert(STAGED_ROWS % (2 * BLOCK_ROWS) == 0, "staging holds whole AVX2 pairs of blocks");
 
 // The eight data-phase pixels of a row from its three lane words, in putPhase's form (the path of
-// processors without SSE2).
-[[maybe_unused]] inline void rowPixels(const uint64_t* lanes, uint32_t latch, StagedPixels& out, int row) {
+// processors without SSE2, and of tests that turn the extensions off).
+inline void rowPixels(const uint64_t* lanes, uint32_t latch, StagedPixels& out, int row) {
     const uint64_t t0 = transpose8(lanes[0]);
     const uint64_t t1 = transpose8(lanes[1]);
     const uint64_t t2 = transpose8(lanes[2]);
@@ -493,21 +493,23 @@ DPIPixelsOutput::blockPairOfPixels(const Bank& bank, const LaneSources& sources,
 
 // The data-phase pixels of rows first to first + BLOCK_ROWS - 1 of a bank (rows past its strings'
 // ends are zero). With SSE2 each line's sixteen bytes are one load and the bit transposition works
-// on all sixteen rows at once.
+// on all sixteen rows at once; the portable path, which ARM boards run, is chosen at run time so
+// that every machine builds and tests it.
 void DPIPixelsOutput::blockOfPixels(const Bank& bank, const LaneSources& sources, int first,
                                     const uint8_t* const* data, uint32_t latch, StagedPixels& out, int row) {
 #if defined(__SSE2__)
-    Bytes16 planes[DATA_LINES];
-    allBitPlanes(bank, sources, first, data, planes);
-    blockPixels(reinterpret_cast<const __m128i*>(planes), latch, out, row);
-#else
+    if (CpuHasSSE2()) {
+        Bytes16 planes[DATA_LINES];
+        allBitPlanes(bank, sources, first, data, planes);
+        blockPixels(reinterpret_cast<const __m128i*>(planes), latch, out, row);
+        return;
+    }
+#endif
     uint64_t block[3 * BLOCK_ROWS];
-    (void)sources;
     fillRowBlock(bank, first, BLOCK_ROWS, data, block);
     for (int r = 0; r < BLOCK_ROWS; r++) {
         rowPixels(block + 3 * r, latch, out, row + r);
     }
-#endif
 }
 
 // This frame's bytes of every line of a bank; an idle line reads zeros.

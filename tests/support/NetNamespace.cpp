@@ -1,7 +1,10 @@
 #include "NetNamespace.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -26,13 +29,39 @@ bool EnterPrivateNetworkNamespace() {
     return entered;
 }
 
+namespace {
+// The folder right below /tmp that holds the build (and so the programs the tests start), or "".
+std::string buildFolderInTmp() {
+    std::string runtime = KIV_RUNTIME_DIR;
+    if (runtime.rfind("/tmp/", 0) != 0) {
+        return "";
+    }
+    return runtime.substr(0, runtime.find('/', 5));
+}
+} // namespace
+
 bool EnterPrivateTmp() {
     static bool entered = false;
     if (entered) {
         return true;
     }
-    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("kivtest-tmp", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        fprintf(stderr, "private mount namespace failed: %s\n", strerror(errno));
+        return false;
+    }
+    // A checkout under /tmp stays reachable through a descriptor opened before the tmpfs hides it.
+    std::string keep = buildFolderInTmp();
+    int kept = keep.empty() ? -1 : open(keep.c_str(), O_PATH | O_DIRECTORY);
+    bool ok = mount("kivtest-tmp", "/tmp", "tmpfs", 0, "mode=1777") == 0;
+    if (ok && kept >= 0) {
+        std::string source = "/proc/self/fd/" + std::to_string(kept);
+        ok = mkdir(keep.c_str(), 0755) == 0 &&
+             mount(source.c_str(), keep.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    }
+    if (kept >= 0) {
+        close(kept);
+    }
+    if (!ok) {
         fprintf(stderr, "private /tmp failed: %s\n", strerror(errno));
         return false;
     }

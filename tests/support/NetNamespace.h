@@ -9,7 +9,8 @@ bool EnterPrivateNetworkNamespace();
 // Runs a shell command (for "ip link add ..." and similar); true when it exited 0.
 bool RunCommand(const std::string& command);
 // Puts the calling test process into a private mount namespace with an empty tmpfs on /tmp, for
-// daemons that write fixed paths there. Call before creating any TestMediaDir (they live in /tmp).
+// daemons that write fixed paths there; a build tree under /tmp is bound back into it. Call before
+// creating any TestMediaDir (they live in /tmp).
 bool EnterPrivateTmp();
 // Puts the calling test process into a private mount namespace with a fresh sysfs on /sys, so
 // /sys/class/net shows the interfaces of its network namespace. Call after entering that namespace.

@@ -15,6 +15,7 @@
 #include "platform/PinCapabilities.h"
 #include "player/Sequence.h"
 
+#include "PrepareOutputBound.h"
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -123,13 +124,7 @@ void PrepData(benchmark::State& state, ChannelOutput* output) {
 }
 
 void Prepare(benchmark::State& state, const std::vector<std::unique_ptr<PixelString>>& ports) {
-    const uint8_t* data = setup().channels.data();
-    for (auto _ : state) {
-        for (const auto& port : ports) {
-            benchmark::DoNotOptimize(port->prepareOutput(data));
-        }
-        benchmark::ClobberMemory();
-    }
+    PrepareEveryPort(state, setup().channels.data(), ports);
 }
 
 void Gather(benchmark::State& state, const std::vector<std::unique_ptr<PixelString>>& ports) {

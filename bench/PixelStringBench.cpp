@@ -8,6 +8,7 @@
 #include "common/Log.h"
 #include "player/Sequence.h"
 
+#include "PrepareOutputBound.h"
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -77,13 +78,7 @@ void Finish(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
 }
 
 void Prepare(benchmark::State& state, const std::vector<std::unique_ptr<PixelString>>& ports) {
-    const uint8_t* data = setup().channels.data();
-    for (auto _ : state) {
-        for (const auto& port : ports) {
-            benchmark::DoNotOptimize(port->prepareOutput(data));
-        }
-        benchmark::ClobberMemory();
-    }
+    PrepareEveryPort(state, setup().channels.data(), ports);
     Finish(state, ports);
 }
 

@@ -28,8 +28,8 @@ constexpr long long DMX_BREAK_US = 3000; // a read gap this long ends a frame
 // of bytes stored.
 int storeChannels(const uint8_t* data, long long start, long long count, uint64_t expiry,
                   long long packetTime) {
-    last_packet_time = packetTime;
-    bridgeDataReceived = true;
+    state.lastPacketTime = packetTime;
+    state.bridgeDataReceived = true;
     if (start < 0) {
         if (-start >= count) {
             return 0;
@@ -49,11 +49,12 @@ int storeChannels(const uint8_t* data, long long start, long long count, uint64_
 // Only network entries answer to universe numbers: a serial DMX input (universe 0) must not catch
 // Art-Net universe 0.
 UniverseEntry* findUniverse(int universe) {
-    int& cached = UniverseCache[universe & (UNIVERSE_CACHE_SIZE - 1)];
+    int& cached = state.universeCache[universe & (UNIVERSE_CACHE_SIZE - 1)];
     if (cached == UNIVERSE_NOT_LOOKED_UP) {
-        for (int i = 0; i < InputUniverseCount; i++) {
-            if (InputUniverses[i].universe == universe && InputUniverses[i].type != TYPE_DMX_SERIAL) {
-                cached = i;
+        for (size_t i = 0; i < state.inputUniverses.size(); i++) {
+            const UniverseEntry& entry = state.inputUniverses[i];
+            if (entry.universe == universe && entry.type != UniverseType::DMXSerial) {
+                cached = static_cast<int>(i);
                 break;
             }
         }
@@ -61,7 +62,7 @@ UniverseEntry* findUniverse(int universe) {
             return nullptr;
         }
     }
-    return &InputUniverses[cached];
+    return &state.inputUniverses[cached];
 }
 
 // After 255 a sender may go on with 0 or 1; otherwise each packet is one more than the last.
@@ -75,19 +76,31 @@ void checkSequence(UniverseEntry& entry, int number) {
     entry.lastSequenceNumber = number;
 }
 
-bool storeE131Data(const E131Packet& p, long long ms) {
-    UniverseEntry* entry = findUniverse(p.universe);
+// What an E1.31 or ArtDmx packet brings for one universe.
+struct UniverseData {
+    int universe;
+    int sequence;
+    const uint8_t* data;
+    int count;        // channels the packet offers, before the entry's size limits them
+    int ignoredBytes; // what the statistics count when no entry takes the universe
+};
+
+// The shared store path of E1.31 and ArtDmx data: the universe's entry checks the sequence and
+// takes at most its own size; an unknown universe only counts.
+void storeUniverseData(const UniverseData& in, const char* protocol, long long ms) {
+    UniverseEntry* entry = findUniverse(in.universe);
     if (!entry) {
-        unknownUniverse.packetsReceived++;
-        unknownUniverse.bytesReceived += p.rootLength;
-        LogDebug(LG_E131BRIDGE, "Received e1.31 data packet for unconfigured universe %d\n", p.universe);
-        return false;
+        state.unknownUniverse.packetsReceived++;
+        state.unknownUniverse.bytesReceived += in.ignoredBytes;
+        LogDebug(LG_E131BRIDGE, "Received %s data packet for unconfigured universe %d\n", protocol,
+                 in.universe);
+        return;
     }
-    checkSequence(*entry, p.sequence);
-    int count = std::min(entry->size, p.dataLength);
-    entry->bytesReceived += storeChannels(p.data, entry->startAddress - 1LL, count, ms + expireOffSet, ms);
+    checkSequence(*entry, in.sequence);
+    int count = std::min(entry->size, in.count);
+    entry->bytesReceived +=
+        storeChannels(in.data, entry->startAddress - 1LL, count, ms + state.expireOffSet, ms);
     entry->packetsReceived++;
-    return false;
 }
 
 // A 1-based sequence that wraps from 15 to 1; 0 means the sender does not sequence.
@@ -95,13 +108,13 @@ void checkDDPSequence(int number) {
     if (number == 0) {
         return;
     }
-    if (ddpLastSequence != 0) {
-        bool outOfOrder = number == 1 ? ddpLastSequence != 15 : ddpLastSequence != number - 1;
+    if (state.ddpLastSequence != 0) {
+        bool outOfOrder = number == 1 ? state.ddpLastSequence != 15 : state.ddpLastSequence != number - 1;
         if (outOfOrder) {
-            ddpErrors++;
+            state.ddpErrors++;
         }
     }
-    ddpLastSequence = number;
+    state.ddpLastSequence = number;
 }
 
 // Queries are reported, never answered.
@@ -121,17 +134,17 @@ template <typename Handler> bool receiveBatches(int fd, bool timeBeforeReceive, 
     long long ms = timeBeforeReceive ? GetTimeMS() : -1;
     bool result = false;
     while (true) {
-        int count = recvmmsg(fd, msgs, BATCH_SIZE, MSG_DONTWAIT, nullptr);
+        int count = recvmmsg(fd, state.batch.msgs, BATCH_SIZE, MSG_DONTWAIT, nullptr);
         if (count <= 0) {
             break;
         }
         if (ms < 0) {
             ms = GetTimeMS();
         }
-        std::lock_guard<std::mutex> lk(InputUniversesLock);
+        std::lock_guard<std::mutex> lk(state.inputUniversesLock);
         for (int i = 0; i < count; i++) {
-            result |= handle(buffers[i], static_cast<int>(msgs[i].msg_len), ms);
-            msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            result |= handle(state.batch.buffers[i], static_cast<int>(state.batch.msgs[i].msg_len), ms);
+            state.batch.msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
         }
     }
     return result;
@@ -153,37 +166,39 @@ Json::Value statisticsRow(const Json::Value& id, const Json::Value& start, const
 }
 
 std::string ddpChannelRange() {
-    return text(ddpMinChannel) + "-" + (ddpMaxChannel > ddpMinChannel ? text(ddpMaxChannel) : "-");
+    return text(state.ddpMinChannel) + "-" +
+           (state.ddpMaxChannel > state.ddpMinChannel ? text(state.ddpMaxChannel) : "-");
 }
 } // namespace
 
 bool Bridge_ReceiveE131Data() {
-    return receiveBatches(bridgeSock, true, Bridge_StoreData);
+    return receiveBatches(state.bridgeSock, true, Bridge_StoreData);
 }
 
 bool Bridge_ReceiveArtNetData() {
-    return receiveBatches(artnetSock, false, Bridge_DispatchArtNet);
+    return receiveBatches(state.artnetSock, false, Bridge_DispatchArtNet);
 }
 
 bool Bridge_ReceiveDDPData() {
-    return receiveBatches(ddpSock, false, Bridge_StoreDDPData);
+    return receiveBatches(state.ddpSock, false, Bridge_StoreDDPData);
 }
 
 bool Bridge_StoreData(uint8_t* packet, int len, long long ms) {
     E131Packet p;
     if (!E131_Decode(packet, len, p)) {
-        e131Errors++;
+        state.e131Errors++;
         LogDebug(LG_E131BRIDGE, "Ignoring e1.31 packet of %d bytes, shorter than its header\n", len);
         return false;
     }
     if (p.rootVector == E131_VECTOR_DATA && p.startCode == 0) {
-        return storeE131Data(p, ms);
+        storeUniverseData({p.universe, p.sequence, p.data, p.dataLength, p.rootLength}, "e1.31", ms);
+        return false;
     }
     if (p.rootVector == E131_VECTOR_EXTENDED && p.framingVector == E131_EXTENDED_SYNCHRONIZATION) {
-        e131SyncPackets++;
+        state.e131SyncPackets++;
         return true;
     }
-    e131Errors++;
+    state.e131Errors++;
     if (p.rootVector == E131_VECTOR_EXTENDED) {
         LogDebug(LG_E131BRIDGE, "Unknown e1.31 extended packet type %d\n", p.framingVector);
         return false;
@@ -197,8 +212,8 @@ bool Bridge_DispatchArtNet(uint8_t* packet, int len, long long ms) {
     if (opcode < 0) {
         return false;
     }
-    auto handler = ArtNetOpcodeHandlers.find(opcode);
-    return handler != ArtNetOpcodeHandlers.end() && handler->second(packet, len, ms);
+    auto handler = state.artNetOpcodeHandlers.find(opcode);
+    return handler != state.artNetOpcodeHandlers.end() && handler->second(packet, len, ms);
 }
 
 bool Bridge_StoreArtNetData(uint8_t* packet, int len, long long ms) {
@@ -206,17 +221,8 @@ bool Bridge_StoreArtNetData(uint8_t* packet, int len, long long ms) {
     if (!ArtNet_DecodeDmx(packet, len, p) || packet[9] != 0x50 || packet[8] != 0) {
         return false;
     }
-    UniverseEntry* entry = findUniverse(p.universe);
-    if (!entry) {
-        unknownUniverse.packetsReceived++;
-        unknownUniverse.bytesReceived += p.lengthLow12;
-        LogDebug(LG_E131BRIDGE, "Received ArtNet data packet for unconfigured universe %d\n", p.universe);
-        return false;
-    }
-    checkSequence(*entry, p.sequence);
-    entry->packetsReceived++;
-    int count = std::min({p.length, entry->size, p.dataLength});
-    entry->bytesReceived += storeChannels(p.data, entry->startAddress - 1LL, count, ms + expireOffSet, ms);
+    storeUniverseData({p.universe, p.sequence, p.data, std::min(p.length, p.dataLength), p.lengthLow12},
+                      "ArtNet", ms);
     return false;
 }
 
@@ -225,7 +231,7 @@ bool Bridge_HandleArtNetSync(uint8_t*, int, long long) {
 }
 
 bool Bridge_HandleArtNetPoll(uint8_t* packet, int len, long long) {
-    if (len < 10 || packet[9] != 0x20 || packet[8] != 0 || artnetSock < 0) {
+    if (len < 10 || packet[9] != 0x20 || packet[8] != 0 || state.artnetSock < 0) {
         return false;
     }
     std::string name = getSetting("HostName");
@@ -244,7 +250,8 @@ bool Bridge_HandleArtNetPoll(uint8_t* packet, int len, long long) {
             continue;
         }
         ArtNet_BuildPollReply(reply, interface.address.s_addr, major, minor, name);
-        if (sendto(artnetSock, reply, sizeof(reply), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) < 0) {
+        if (sendto(state.artnetSock, reply, sizeof(reply), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) <
+            0) {
             LogDebug(LG_E131BRIDGE, "Could not send ArtPollReply for %s: %s\n", interface.name.c_str(),
                      strerror(errno));
         }
@@ -255,7 +262,7 @@ bool Bridge_HandleArtNetPoll(uint8_t* packet, int len, long long) {
 bool Bridge_StoreDDPData(uint8_t* packet, int len, long long ms) {
     DDPPacket p;
     if (!DDP_Decode(packet, len, p)) {
-        ddpErrors++;
+        state.ddpErrors++;
         LogDebug(LG_E131BRIDGE, "Ignoring DDP packet of %d bytes, shorter than its header\n", len);
         return false;
     }
@@ -263,15 +270,15 @@ bool Bridge_StoreDDPData(uint8_t* packet, int len, long long ms) {
         reportDDPOther(p);
         return false;
     }
-    ddpPacketsReceived++;
+    state.ddpPacketsReceived++;
     checkDDPSequence(p.sequence);
     int count = std::min(p.length, p.dataLength);
-    int stored = storeChannels(p.data, p.offset, count, ms + expireOffSet, ms);
+    int stored = storeChannels(p.data, p.offset, count, ms + state.expireOffSet, ms);
     if (stored > 0) {
-        ddpMinChannel = std::min(ddpMinChannel, p.offset + 1);
-        ddpMaxChannel = std::max(ddpMaxChannel, p.offset + static_cast<unsigned int>(stored));
+        state.ddpMinChannel = std::min(state.ddpMinChannel, p.offset + 1);
+        state.ddpMaxChannel = std::max(state.ddpMaxChannel, p.offset + static_cast<unsigned int>(stored));
     }
-    ddpBytesReceived += stored;
+    state.ddpBytesReceived += stored;
     return p.push();
 }
 
@@ -283,10 +290,10 @@ void Bridge_StoreDMXRead(UniverseEntry& entry, int channelCount, const uint8_t* 
     long long gap = nowMicros - entry.lastReadTime;
     entry.lastReadTime = nowMicros;
     long long nowMS = nowMicros / 1000;
-    uint64_t expiry = nowMS + 2 * expireOffSet;
+    uint64_t expiry = nowMS + 2 * state.expireOffSet;
     if (gap > DMX_BREAK_US && bytes[0] == 0) {
         storeChannels(bytes + 1, entry.startAddress, std::min(count - 1, channelCount), expiry,
-                      nowMS + expireOffSet);
+                      nowMS + state.expireOffSet);
         entry.dmxOffset = count - 1;
         entry.packetsReceived++;
         entry.bytesReceived += count - 1;
@@ -296,7 +303,7 @@ void Bridge_StoreDMXRead(UniverseEntry& entry, int channelCount, const uint8_t* 
         int offset = entry.dmxOffset;
         if (offset <= channelCount && std::min(count, channelCount - offset) > 0) {
             storeChannels(bytes, static_cast<long long>(entry.startAddress) + offset,
-                          std::min(count, channelCount - offset), expiry, nowMS + expireOffSet);
+                          std::min(count, channelCount - offset), expiry, nowMS + state.expireOffSet);
         }
         entry.dmxOffset += count;
         entry.bytesReceived += count;
@@ -312,7 +319,7 @@ bool Bridge_ReadDMX(int fd, int channelCount) {
             break;
         }
         long long now = GetTimeMicros();
-        std::lock_guard<std::mutex> lk(InputUniversesLock);
+        std::lock_guard<std::mutex> lk(state.inputUniversesLock);
         if (UniverseEntry* entry = FindDMXEntry(fd)) {
             Bridge_StoreDMXRead(*entry, channelCount, bytes, count, now);
         }
@@ -321,46 +328,63 @@ bool Bridge_ReadDMX(int fd, int channelCount) {
 }
 
 Json::Value GetE131UniverseBytesReceived() {
-    std::lock_guard<std::mutex> lk(InputUniversesLock);
+    std::lock_guard<std::mutex> lk(state.inputUniversesLock);
     Json::Value rows(Json::arrayValue);
-    if (ddpBytesReceived != 0) {
-        rows.append(statisticsRow("DDP", ddpChannelRange(), text(ddpBytesReceived), text(ddpPacketsReceived),
-                                  text(ddpErrors)));
+    if (state.ddpBytesReceived != 0) {
+        rows.append(statisticsRow("DDP", ddpChannelRange(), text(state.ddpBytesReceived),
+                                  text(state.ddpPacketsReceived), text(state.ddpErrors)));
     }
-    for (int i = 0; i < InputUniverseCount; i++) {
-        const UniverseEntry& e = InputUniverses[i];
+    for (const UniverseEntry& e : state.inputUniverses) {
         Json::Value id = e.deviceName.empty() ? Json::Value(e.universe) : Json::Value(e.deviceName);
         rows.append(statisticsRow(id, e.startAddress, text(e.bytesReceived), text(e.packetsReceived),
                                   text(e.errorPackets)));
     }
-    if (e131Errors != 0) {
-        rows.append(statisticsRow("E1.31 Errors", "-", "-", "-", text(e131Errors)));
+    if (state.e131Errors != 0) {
+        rows.append(statisticsRow("E1.31 Errors", "-", "-", "-", text(state.e131Errors)));
     }
-    if (unknownUniverse.packetsReceived != 0) {
-        rows.append(statisticsRow("Ignored", "-", text(unknownUniverse.bytesReceived),
-                                  text(unknownUniverse.packetsReceived), "-"));
+    if (state.unknownUniverse.packetsReceived != 0) {
+        rows.append(statisticsRow("Ignored", "-", text(state.unknownUniverse.bytesReceived),
+                                  text(state.unknownUniverse.packetsReceived), "-"));
     }
-    if (e131SyncPackets != 0) {
-        rows.append(statisticsRow("E1.31 Sync", "-", "-", text(e131SyncPackets), "-"));
+    if (state.e131SyncPackets != 0) {
+        rows.append(statisticsRow("E1.31 Sync", "-", "-", text(state.e131SyncPackets), "-"));
     }
     Json::Value result;
     result["universes"] = rows;
     return result;
 }
 
-void ResetBytesReceived() {
-    std::lock_guard<std::mutex> lk(InputUniversesLock);
-    for (auto& e : InputUniverses) {
+namespace {
+// Statistics only; the caller holds inputUniversesLock.
+void resetCounters() {
+    for (auto& e : state.inputUniverses) {
         e.bytesReceived = 0;
         e.packetsReceived = 0;
         e.errorPackets = 0;
         e.lastSequenceNumber = 0;
     }
-    ddpBytesReceived = 0;
-    ddpPacketsReceived = 0;
-    ddpErrors = 0;
-    e131Errors = 0;
-    e131SyncPackets = 0;
-    unknownUniverse.packetsReceived = 0;
-    unknownUniverse.bytesReceived = 0;
+    state.ddpBytesReceived = 0;
+    state.ddpPacketsReceived = 0;
+    state.ddpErrors = 0;
+    state.e131Errors = 0;
+    state.e131SyncPackets = 0;
+    state.unknownUniverse.packetsReceived = 0;
+    state.unknownUniverse.bytesReceived = 0;
+}
+} // namespace
+
+void ResetBytesReceived() {
+    std::lock_guard<std::mutex> lk(state.inputUniversesLock);
+    resetCounters();
+}
+
+void BridgeState::State::Reset() {
+    std::lock_guard<std::mutex> lk(inputUniversesLock);
+    inputUniverses.clear();
+    ResetUniverseCache();
+    resetCounters();
+    ddpMinChannel = DDP_NO_MIN_CHANNEL;
+    ddpMaxChannel = 0;
+    ddpLastSequence = 0;
+    expireOffSet = DEFAULT_EXPIRE_MS;
 }

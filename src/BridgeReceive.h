@@ -5,7 +5,7 @@
 // copies past them; every write into the channel buffer is clipped to KIVD_MAX_CHANNELS.
 //
 // A true result means a synchronisation point arrived (E1.31 sync, ArtSync, DDP push) and the frame
-// is to be output now. The store and handle functions expect InputUniversesLock (BridgeState.h)
+// is to be output now. The store and handle functions expect state.inputUniversesLock (BridgeState.h)
 // to be held whenever another thread may read the statistics; the receive functions take it.
 
 #include "e131bridge.h"

@@ -1,9 +1,9 @@
 #pragma once
-// Module state of the bridge input, declared in this one place (defined in e131bridge.cpp) and
-// shared by the bridge's source files and its tests.
+// Module state of the bridge input, kept in one struct (defined in e131bridge.cpp) and shared by
+// the bridge's source files and its tests.
 //
 // Threads: the main thread does all the work. The statistics are also read and reset from API
-// threads, so InputUniversesLock guards the table's shape and every counter below: the main thread
+// threads, so inputUniversesLock guards the table's shape and every counter below: the main thread
 // holds it while it changes the table and while it handles a batch of packets, and the statistics
 // calls hold it while they read or reset. The main thread reads the table without it otherwise.
 
@@ -22,43 +22,53 @@
 namespace BridgeState {
 constexpr int UNIVERSE_CACHE_SIZE = 65536;
 constexpr int UNIVERSE_NOT_LOOKED_UP = 0x00FFFFFF;
-constexpr int DDP_NO_MIN_CHANNEL = 0x0FFFFFFF;
+constexpr unsigned int DDP_NO_MIN_CHANNEL = 0x0FFFFFFF;
 constexpr int BATCH_SIZE = 64;
 constexpr int SLOT_SIZE = BRIDGE_MAX_DATAGRAM + 1;
 constexpr int SOCKET_BUFFER_BYTES = 524288;
-constexpr int TYPE_E131_MULTICAST = 0;
-constexpr int TYPE_E131_UNICAST = 1;
-constexpr int TYPE_DMX_SERIAL = 4;
-
-extern std::mutex InputUniversesLock;
-extern std::vector<UniverseEntry> InputUniverses; // network entries and serial DMX inputs
-extern int InputUniverseCount;                    // entries in use, InputUniverses.size()
-extern int UniverseCache[UNIVERSE_CACHE_SIZE];    // universe number -> index, or NOT_LOOKED_UP
-extern long long expireOffSet;                    // lifetime of received data, ms
-
-extern int bridgeSock;                                          // E1.31, port 5568; -1 when closed
-extern int ddpSock;                                             // port 4048
-extern int artnetSock;                                          // port 6454
-extern std::map<int, ArtNetOpcodeHandler> ArtNetOpcodeHandlers; // by opcode
-
-extern UniverseEntry unknownUniverse; // counts packets for universes not configured
-extern uint64_t e131SyncPackets;
-extern uint64_t e131Errors; // malformed or unknown E1.31 packets
-extern uint64_t ddpPacketsReceived;
-extern uint64_t ddpErrors; // DDP sequence gaps and datagrams shorter than their header
-extern int ddpLastSequence;
-extern uint64_t ddpBytesReceived;
-extern unsigned int ddpMinChannel;              // lowest 1-based channel DDP wrote
-extern unsigned int ddpMaxChannel;              // highest
-extern std::atomic<bool> bridgeDataReceived;    // set by any accepted data
-extern std::atomic<long long> last_packet_time; // ms of the last accepted data
+constexpr long long DEFAULT_EXPIRE_MS = 1000;
 
 // The receive batch: message i reads into slot i through iovec i, with its sender in inAddress i.
 // Shared by every receive call of the bridge.
-extern mmsghdr msgs[BATCH_SIZE];
-extern iovec iovecs[BATCH_SIZE];
-extern unsigned char buffers[BATCH_SIZE][SLOT_SIZE];
-extern sockaddr_in inAddress[BATCH_SIZE];
+struct ReceiveBatch {
+    mmsghdr msgs[BATCH_SIZE];
+    iovec iovecs[BATCH_SIZE];
+    unsigned char buffers[BATCH_SIZE][SLOT_SIZE];
+    sockaddr_in inAddress[BATCH_SIZE];
+};
+
+struct State {
+    std::mutex inputUniversesLock;
+    std::vector<UniverseEntry> inputUniverses;  // network entries and serial DMX inputs
+    int universeCache[UNIVERSE_CACHE_SIZE];     // universe number -> index, or NOT_LOOKED_UP
+    long long expireOffSet = DEFAULT_EXPIRE_MS; // lifetime of received data, ms
+
+    int bridgeSock = -1;                                     // E1.31, port 5568; -1 when closed
+    int ddpSock = -1;                                        // port 4048
+    int artnetSock = -1;                                     // port 6454
+    std::map<int, ArtNetOpcodeHandler> artNetOpcodeHandlers; // by opcode
+
+    UniverseEntry unknownUniverse;   // counts packets for universes not configured
+    uint64_t e131SyncPackets = 0;    // E1.31 synchronisation packets
+    uint64_t e131Errors = 0;         // malformed or unknown E1.31 packets
+    uint64_t ddpPacketsReceived = 0; // DDP data packets accepted
+    uint64_t ddpErrors = 0;          // DDP sequence gaps and datagrams shorter than their header
+    int ddpLastSequence = 0;         // last DDP sequence number, 0 before the first
+    uint64_t ddpBytesReceived = 0;   // channel bytes DDP stored
+    unsigned int ddpMinChannel = DDP_NO_MIN_CHANNEL; // lowest 1-based channel DDP wrote
+    unsigned int ddpMaxChannel = 0;                  // highest
+    std::atomic<bool> bridgeDataReceived{false};     // set by any accepted data
+    std::atomic<long long> lastPacketTime{0};        // ms of the last accepted data
+
+    ReceiveBatch batch;
+
+    // The table, the statistics, the DDP range and sequence and the data lifetime back to their
+    // start values, as tests need between cases. The sockets and the opcode handlers are left
+    // alone: Bridge_Shutdown closes and clears them.
+    void Reset();
+};
+
+extern State state;
 
 // Zeroes the batch and binds each message to its slot; makes every universe "not looked up".
 void ResetReceiveBatch();

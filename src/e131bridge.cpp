@@ -27,50 +27,27 @@
 #include <fstream>
 
 namespace BridgeState {
-std::mutex InputUniversesLock;
-std::vector<UniverseEntry> InputUniverses;
-int InputUniverseCount = 0;
-int UniverseCache[UNIVERSE_CACHE_SIZE];
-long long expireOffSet = 1000;
-int bridgeSock = -1;
-int ddpSock = -1;
-int artnetSock = -1;
-std::map<int, ArtNetOpcodeHandler> ArtNetOpcodeHandlers;
-UniverseEntry unknownUniverse;
-uint64_t e131SyncPackets = 0;
-uint64_t e131Errors = 0;
-uint64_t ddpPacketsReceived = 0;
-uint64_t ddpErrors = 0;
-int ddpLastSequence = 0;
-uint64_t ddpBytesReceived = 0;
-unsigned int ddpMinChannel = DDP_NO_MIN_CHANNEL;
-unsigned int ddpMaxChannel = 0;
-std::atomic<bool> bridgeDataReceived{false};
-std::atomic<long long> last_packet_time{0};
-mmsghdr msgs[BATCH_SIZE];
-iovec iovecs[BATCH_SIZE];
-unsigned char buffers[BATCH_SIZE][SLOT_SIZE];
-sockaddr_in inAddress[BATCH_SIZE];
+State state;
 
 void ResetReceiveBatch() {
-    std::memset(msgs, 0, sizeof(msgs));
+    std::memset(state.batch.msgs, 0, sizeof(state.batch.msgs));
     for (int i = 0; i < BATCH_SIZE; i++) {
-        iovecs[i].iov_base = buffers[i];
-        iovecs[i].iov_len = BRIDGE_MAX_DATAGRAM;
-        msgs[i].msg_hdr.msg_iov = &iovecs[i];
-        msgs[i].msg_hdr.msg_iovlen = 1;
-        msgs[i].msg_hdr.msg_name = &inAddress[i];
-        msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        state.batch.iovecs[i].iov_base = state.batch.buffers[i];
+        state.batch.iovecs[i].iov_len = BRIDGE_MAX_DATAGRAM;
+        state.batch.msgs[i].msg_hdr.msg_iov = &state.batch.iovecs[i];
+        state.batch.msgs[i].msg_hdr.msg_iovlen = 1;
+        state.batch.msgs[i].msg_hdr.msg_name = &state.batch.inAddress[i];
+        state.batch.msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
 }
 
 void ResetUniverseCache() {
-    std::fill(std::begin(UniverseCache), std::end(UniverseCache), UNIVERSE_NOT_LOOKED_UP);
+    std::fill(std::begin(state.universeCache), std::end(state.universeCache), UNIVERSE_NOT_LOOKED_UP);
 }
 
 UniverseEntry* FindDMXEntry(int fd) {
-    for (auto& entry : InputUniverses) {
-        if (entry.type == TYPE_DMX_SERIAL && entry.serialFd == fd) {
+    for (auto& entry : state.inputUniverses) {
+        if (entry.type == UniverseType::DMXSerial && entry.serialFd == fd) {
             return &entry;
         }
     }
@@ -94,20 +71,18 @@ std::string configPath(const char* file) {
 // Table changes hold the lock (the statistics readers walk the table) and forget the cached
 // indexes, which a shift of the entries would make point at the wrong universe.
 void appendEntries(const std::vector<UniverseEntry>& entries) {
-    std::lock_guard<std::mutex> lk(InputUniversesLock);
-    InputUniverses.insert(InputUniverses.end(), entries.begin(), entries.end());
-    InputUniverseCount = static_cast<int>(InputUniverses.size());
+    std::lock_guard<std::mutex> lk(state.inputUniversesLock);
+    state.inputUniverses.insert(state.inputUniverses.end(), entries.begin(), entries.end());
     ResetUniverseCache();
 }
 
 template <typename Predicate> void eraseEntries(Predicate erase) {
-    std::lock_guard<std::mutex> lk(InputUniversesLock);
-    for (int i = InputUniverseCount - 1; i >= 0; i--) {
-        if (erase(InputUniverses[i])) {
-            InputUniverses.erase(InputUniverses.begin() + i);
+    std::lock_guard<std::mutex> lk(state.inputUniversesLock);
+    for (int i = static_cast<int>(state.inputUniverses.size()) - 1; i >= 0; i--) {
+        if (erase(state.inputUniverses[i])) {
+            state.inputUniverses.erase(state.inputUniverses.begin() + i);
         }
     }
-    InputUniverseCount = static_cast<int>(InputUniverses.size());
     ResetUniverseCache();
 }
 
@@ -127,10 +102,11 @@ void addUniverseGroup(const Json::Value& group, std::vector<UniverseEntry>& entr
     if (!group.isObject() || !JsonInt(group["active"])) {
         return;
     }
-    int type = JsonInt(group["type"]);
-    if (type < 0 || type > 3) {
+    int typeCode = JsonInt(group["type"]);
+    if (typeCode < 0 || typeCode > static_cast<int>(UniverseType::ArtNetUnicast)) {
         return;
     }
+    auto type = static_cast<UniverseType>(typeCode);
     int first = JsonInt(group["id"]);
     int count = group.isMember("universeCount") ? JsonInt(group["universeCount"]) : 1;
     count = std::min(count, MAX_UNIVERSE + 1);
@@ -144,7 +120,7 @@ void addUniverseGroup(const Json::Value& group, std::vector<UniverseEntry>& entr
         entry.size = channelCount;
         entry.type = type;
         entry.priority = JsonInt(group["priority"]);
-        if (type == TYPE_E131_UNICAST) {
+        if (type == UniverseType::E131Unicast) {
             setUnicastAddress(entry, JsonString(group["address"]));
         }
         entries.push_back(entry);
@@ -218,13 +194,13 @@ bool changeMembership(int option, const std::string& group, const char* interfac
     ip_mreq request{};
     inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr);
     inet_pton(AF_INET, interfaceAddress, &request.imr_interface);
-    return setsockopt(bridgeSock, IPPROTO_IP, option, &request, sizeof(request)) == 0;
+    return setsockopt(state.bridgeSock, IPPROTO_IP, option, &request, sizeof(request)) == 0;
 }
 
 void joinMulticastGroups() {
     auto interfaces = multicastInterfaces();
-    for (const auto& entry : InputUniverses) {
-        if (entry.type != TYPE_E131_MULTICAST) {
+    for (const auto& entry : state.inputUniverses) {
+        if (entry.type != UniverseType::E131Multicast) {
             continue;
         }
         std::string group = E131_MulticastGroup(entry.universe);
@@ -246,8 +222,8 @@ void joinMulticastGroups() {
 
 void leaveMulticastGroups() {
     auto interfaces = multicastInterfaces();
-    for (const auto& entry : InputUniverses) {
-        if (entry.type != TYPE_E131_MULTICAST || bridgeSock < 0) {
+    for (const auto& entry : state.inputUniverses) {
+        if (entry.type != UniverseType::E131Multicast || state.bridgeSock < 0) {
             continue;
         }
         std::string group = E131_MulticastGroup(entry.universe);
@@ -263,16 +239,16 @@ void leaveMulticastGroups() {
 }
 
 void openDDPSocket() {
-    ddpSock = openUdpSocket("e131bridge DDP socket failed");
-    bindUdpSocket(ddpSock, INADDR_ANY, DDP_PORT, "e131bridge DDP bind failed");
-    setBufferSize(ddpSock, SO_RCVBUFFORCE, SO_RCVBUF);
+    state.ddpSock = openUdpSocket("e131bridge DDP socket failed");
+    bindUdpSocket(state.ddpSock, INADDR_ANY, DDP_PORT, "e131bridge DDP bind failed");
+    setBufferSize(state.ddpSock, SO_RCVBUFFORCE, SO_RCVBUF);
 }
 
 void openE131Socket() {
-    bridgeSock = openUdpSocket("e131bridge socket failed");
+    state.bridgeSock = openUdpSocket("e131bridge socket failed");
     raiseMembershipLimit();
-    bindUdpSocket(bridgeSock, INADDR_ANY, E131_PORT, "e131bridge bind failed");
-    setBufferSize(bridgeSock, SO_RCVBUFFORCE, SO_RCVBUF);
+    bindUdpSocket(state.bridgeSock, INADDR_ANY, E131_PORT, "e131bridge bind failed");
+    setBufferSize(state.bridgeSock, SO_RCVBUFFORCE, SO_RCVBUF);
 }
 
 void closeSocket(int& fd) {
@@ -300,12 +276,12 @@ void registerDataSocket(int fd, bool ok, bool disable, bool (*receive)(), const 
 
 void closeDMXInputs() {
     std::vector<int> descriptors;
-    for (const auto& entry : InputUniverses) {
-        if (entry.type == TYPE_DMX_SERIAL) {
+    for (const auto& entry : state.inputUniverses) {
+        if (entry.type == UniverseType::DMXSerial) {
             descriptors.push_back(entry.serialFd);
         }
     }
-    eraseEntries([](const UniverseEntry& e) { return e.type == TYPE_DMX_SERIAL; });
+    eraseEntries([](const UniverseEntry& e) { return e.type == UniverseType::DMXSerial; });
     for (int fd : descriptors) {
         EPollManager::INSTANCE.removeFileDescriptor(fd);
         SerialClose(fd);
@@ -351,7 +327,7 @@ void openDMXInput(const Json::Value& input) {
     entry.universe = 0;
     entry.size = channelCount;
     entry.startAddress = JsonInt(input["startAddress"]) - 1;
-    entry.type = TYPE_DMX_SERIAL;
+    entry.type = UniverseType::DMXSerial;
     entry.serialFd = fd;
     entry.deviceName = device;
     appendEntries({entry});
@@ -379,11 +355,11 @@ void Bridge_Shutdown() {
     Timers::INSTANCE.stopTimer(RELOAD_TIMER);
     FileMonitor::INSTANCE.RemoveFile(UNIVERSES_FILE, configPath(UNIVERSES_FILE));
     FileMonitor::INSTANCE.RemoveFile(DMX_FILE, configPath(DMX_FILE));
-    ArtNetOpcodeHandlers.clear();
+    state.artNetOpcodeHandlers.clear();
 }
 
 bool HasBridgeData() {
-    return bridgeDataReceived;
+    return state.bridgeDataReceived;
 }
 
 bool LoadInputUniversesFromFile() {
@@ -407,7 +383,7 @@ bool LoadInputUniversesFromFile() {
         }
         found = true;
         if (input.isMember("timeout") && !input["timeout"].isNull()) {
-            expireOffSet = std::max(10LL, JsonInt64(input["timeout"]));
+            state.expireOffSet = std::max(10LL, JsonInt64(input["timeout"]));
         }
         if (!ConfigValueIs(input["universes"], Json::arrayValue, path, "universes", LG_E131BRIDGE)) {
             continue;
@@ -421,11 +397,12 @@ bool LoadInputUniversesFromFile() {
 }
 
 void InputUniversesPrint() {
-    for (const auto& e : InputUniverses) {
+    for (const auto& e : state.inputUniverses) {
         LogDebug(LG_E131BRIDGE,
-                 e.type > 1 ? "ArtNet Universe: %d:%d:%d:%d:%d  %s\n"
-                            : "E1.31 Universe: %d:%d:%d:%d:%d  %s\n",
-                 e.active, e.universe, e.startAddress, e.size, e.type, e.unicastAddress);
+                 IsArtNet(e.type) || e.type == UniverseType::DMXSerial
+                     ? "ArtNet Universe: %d:%d:%d:%d:%d  %s\n"
+                     : "E1.31 Universe: %d:%d:%d:%d:%d  %s\n",
+                 e.active, e.universe, e.startAddress, e.size, static_cast<int>(e.type), e.unicastAddress);
     }
 }
 
@@ -435,7 +412,7 @@ bool Bridge_Initialize_Internal() {
     ResetUniverseCache();
     bool ok = LoadInputUniversesFromFile();
     bool disable = getSettingInt(SETTING_DISABLE, 0) != 0;
-    LogInfo(LG_E131BRIDGE, "Universe Count = %d\n", InputUniverseCount);
+    LogInfo(LG_E131BRIDGE, "Universe Count = %d\n", static_cast<int>(state.inputUniverses.size()));
     InputUniversesPrint();
     if (!ok && disable) {
         return false;
@@ -443,9 +420,9 @@ bool Bridge_Initialize_Internal() {
     openDDPSocket();
     bool hasE131 = false;
     bool hasArtNet = false;
-    for (int i = 0; ok && i < InputUniverseCount; i++) {
-        hasE131 |= InputUniverses[i].type == 0 || InputUniverses[i].type == 1;
-        hasArtNet |= InputUniverses[i].type == 2 || InputUniverses[i].type == 3;
+    for (const auto& entry : state.inputUniverses) {
+        hasE131 |= ok && IsE131(entry.type);
+        hasArtNet |= ok && IsArtNet(entry.type);
     }
     if (disable && !hasE131) {
         if (hasArtNet) {
@@ -462,46 +439,47 @@ bool Bridge_Initialize_Internal() {
 }
 
 int CreateArtNetSocket(unsigned int bindAddress) {
-    if (artnetSock >= 0) {
-        return artnetSock;
+    if (state.artnetSock >= 0) {
+        return state.artnetSock;
     }
-    artnetSock = openUdpSocket("ArtNet socket failed");
-    setOption(artnetSock, SOL_SOCKET, SO_BROADCAST, 1);
-    setOption(artnetSock, SOL_SOCKET, SO_NO_CHECK, 1);
-    setBufferSize(artnetSock, SO_RCVBUFFORCE, SO_RCVBUF);
-    setBufferSize(artnetSock, SO_SNDBUFFORCE, SO_SNDBUF);
-    bindUdpSocket(artnetSock, bindAddress, ARTNET_PORT, "ArtNet bind failed");
-    return artnetSock;
+    state.artnetSock = openUdpSocket("ArtNet socket failed");
+    setOption(state.artnetSock, SOL_SOCKET, SO_BROADCAST, 1);
+    setOption(state.artnetSock, SOL_SOCKET, SO_NO_CHECK, 1);
+    setBufferSize(state.artnetSock, SO_RCVBUFFORCE, SO_RCVBUF);
+    setBufferSize(state.artnetSock, SO_SNDBUFFORCE, SO_SNDBUF);
+    bindUdpSocket(state.artnetSock, bindAddress, ARTNET_PORT, "ArtNet bind failed");
+    return state.artnetSock;
 }
 
 void AddArtNetOpcodeHandler(int opcode, ArtNetOpcodeHandler handler) {
-    ArtNetOpcodeHandlers[opcode] = std::move(handler);
+    state.artNetOpcodeHandlers[opcode] = std::move(handler);
 }
 
 void RemoveArtNetOpcodeHandler(int opcode) {
-    ArtNetOpcodeHandlers.erase(opcode);
+    state.artNetOpcodeHandlers.erase(opcode);
 }
 
 void BridgeReloadUDP() {
     BridgeShutdownUDP();
     bool ok = Bridge_Initialize_Internal();
     bool disable = getSettingInt(SETTING_DISABLE, 0) != 0;
-    registerDataSocket(bridgeSock, ok, disable, Bridge_ReceiveE131Data, "E1.31");
-    registerDataSocket(ddpSock, ok, disable, Bridge_ReceiveDDPData, "DDP");
-    if (ok && artnetSock >= 0) {
+    registerDataSocket(state.bridgeSock, ok, disable, Bridge_ReceiveE131Data, "E1.31");
+    registerDataSocket(state.ddpSock, ok, disable, Bridge_ReceiveDDPData, "DDP");
+    if (ok && state.artnetSock >= 0) {
         AddArtNetOpcodeHandler(ARTNET_OP_DMX, Bridge_StoreArtNetData);
         AddArtNetOpcodeHandler(ARTNET_OP_SYNC, Bridge_HandleArtNetSync);
         AddArtNetOpcodeHandler(ARTNET_OP_POLL, Bridge_HandleArtNetPoll);
-        EPollManager::INSTANCE.addFileDescriptor(artnetSock, [](int) { return Bridge_ReceiveArtNetData(); });
+        EPollManager::INSTANCE.addFileDescriptor(state.artnetSock,
+                                                 [](int) { return Bridge_ReceiveArtNetData(); });
     }
 }
 
 void BridgeShutdownUDP() {
     leaveMulticastGroups();
-    eraseEntries([](const UniverseEntry& e) { return e.type != TYPE_DMX_SERIAL; });
-    closeSocket(bridgeSock);
-    closeSocket(ddpSock);
-    closeSocket(artnetSock);
+    eraseEntries([](const UniverseEntry& e) { return e.type != UniverseType::DMXSerial; });
+    closeSocket(state.bridgeSock);
+    closeSocket(state.ddpSock);
+    closeSocket(state.artnetSock);
 }
 
 void BridgeReloadDMXInputs() {
@@ -522,11 +500,11 @@ void BridgeReloadDMXInputs() {
 bool AddWarningForProtocol(int fd, const std::string& protocol) {
     std::map<in_addr_t, std::string> warned;
     int count;
-    while ((count = recvmmsg(fd, msgs, BATCH_SIZE, 0, nullptr)) > 0) {
+    while ((count = recvmmsg(fd, state.batch.msgs, BATCH_SIZE, 0, nullptr)) > 0) {
         for (int i = 0; i < count; i++) {
-            msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
-            bool display = msgs[i].msg_len > 3 && buffers[i][3] == DDP_ID_DISPLAY;
-            in_addr sender = inAddress[i].sin_addr;
+            state.batch.msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            bool display = state.batch.msgs[i].msg_len > 3 && state.batch.buffers[i][3] == DDP_ID_DISPLAY;
+            in_addr sender = state.batch.inAddress[i].sin_addr;
             if ((protocol == "DDP" && !display) || warned.count(sender.s_addr)) {
                 continue;
             }

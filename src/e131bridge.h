@@ -11,13 +11,28 @@
 #include <map>
 #include <string>
 
+// The "type" codes of ci-universes.json, and DMX serial inputs, which ci-dmx.json adds.
+enum class UniverseType : int {
+    E131Multicast = 0,
+    E131Unicast = 1,
+    ArtNet = 2, // both Art-Net codes are handled the same on input
+    ArtNetUnicast = 3,
+    DMXSerial = 4,
+};
+inline bool IsE131(UniverseType type) {
+    return type == UniverseType::E131Multicast || type == UniverseType::E131Unicast;
+}
+inline bool IsArtNet(UniverseType type) {
+    return type == UniverseType::ArtNet || type == UniverseType::ArtNetUnicast;
+}
+
 // One configured input universe (or serial DMX input).
 struct UniverseEntry {
-    int active = 0;               // non-zero when in use (the JSON "active")
-    int universe = -1;            // E1.31 universe, or Art-Net 15-bit port address
-    int size = 512;               // channels the universe carries
-    int startAddress = 0;         // first channel: 1-based for network entries, 0-based for DMX serial ones
-    int type = 0;                 // 0 E1.31 multicast, 1 E1.31 unicast, 2 and 3 Art-Net, 4 DMX serial
+    int active = 0;       // non-zero when in use (the JSON "active")
+    int universe = -1;    // E1.31 universe, or Art-Net 15-bit port address
+    int size = 512;       // channels the universe carries
+    int startAddress = 0; // first channel: 1-based for network entries, 0-based for DMX serial ones
+    UniverseType type = UniverseType::E131Multicast;
     char unicastAddress[16] = {}; // dotted IPv4 text (type 1 only)
     // Counters are 64-bit so a long-running bridge never overflows them.
     int64_t bytesReceived = 0;   // channel bytes accepted
@@ -47,7 +62,7 @@ void ResetBytesReceived();
 int CreateArtNetSocket(unsigned int bindAddress);
 // A handler gets the datagram, the number of bytes that arrived and the receive time (GetTimeMS);
 // true asks for the frame to be output now. Handlers run on the main thread with
-// InputUniversesLock held, so they must not call the statistics functions.
+// the bridge's table lock held, so they must not call the statistics functions.
 using ArtNetOpcodeHandler = std::function<bool(uint8_t* packet, int len, long long ms)>;
 // Replaces any earlier handler of the opcode.
 void AddArtNetOpcodeHandler(int opcode, ArtNetOpcodeHandler handler);

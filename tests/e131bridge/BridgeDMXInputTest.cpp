@@ -36,8 +36,8 @@ protected:
         media.write("config/ci-dmx.json", R"({"channelInputs": [)" + inputs + "]}", true);
     }
     const UniverseEntry* Input() const {
-        for (const auto& e : BridgeState::InputUniverses) {
-            if (e.type == 4 && e.deviceName == device) {
+        for (const auto& e : BridgeState::state.inputUniverses) {
+            if (e.type == UniverseType::DMXSerial && e.deviceName == device) {
                 return &e;
             }
         }
@@ -74,8 +74,8 @@ TEST_F(BridgeDMXInput, AnUnopenableDeviceIsWarnedAboutAndTheOthersStillRun) {
     EXPECT_TRUE(HasWarning("Could not open DMX input device ttyNoSuchDMX"));
     EXPECT_NE(nullptr, Input());
     int dmxEntries = 0;
-    for (const auto& e : BridgeState::InputUniverses) {
-        dmxEntries += e.type == 4;
+    for (const auto& e : BridgeState::state.inputUniverses) {
+        dmxEntries += e.type == UniverseType::DMXSerial;
     }
     EXPECT_EQ(1, dmxEntries) << "the disabled and the failed input add nothing";
 }
@@ -128,7 +128,7 @@ TEST_F(BridgeDMXInput, DeviceNamesThatLeaveDevAreRefusedWithAWarning) {
             HasWarning("DMX input: device name \"" + name + "\" is not a plain device name; it was refused."))
             << name;
     }
-    for (const auto& e : BridgeState::InputUniverses) {
-        EXPECT_NE(4, e.type) << "opened " << e.deviceName;
+    for (const auto& e : BridgeState::state.inputUniverses) {
+        EXPECT_NE(UniverseType::DMXSerial, e.type) << "opened " << e.deviceName;
     }
 }

@@ -37,16 +37,13 @@ protected:
         sequence = new Sequence();
         ResetSettingsForTesting();
         WarningHolder::RemoveAllWarnings();
-        BridgeState::expireOffSet = 1000;
+        BridgeState::state.Reset();
     }
     void TearDown() override {
         if (started) {
             Bridge_Shutdown();
         }
-        ResetBytesReceived();
-        BridgeState::ddpMinChannel = BridgeState::DDP_NO_MIN_CHANNEL;
-        BridgeState::ddpMaxChannel = 0;
-        BridgeState::ddpLastSequence = 0;
+        BridgeState::state.Reset();
         delete sequence;
         sequence = nullptr;
     }
@@ -87,8 +84,8 @@ protected:
         return wire::Bytes(sequence->Data() + first0, sequence->Data() + first0 + count);
     }
     static const UniverseEntry* Entry(int universe) {
-        for (const auto& e : BridgeState::InputUniverses) {
-            if (e.universe == universe && e.type != 4) {
+        for (const auto& e : BridgeState::state.inputUniverses) {
+            if (e.universe == universe && e.type != UniverseType::DMXSerial) {
                 return &e;
             }
         }

@@ -36,17 +36,7 @@ protected:
         delete sequence;
         sequence = nullptr;
     }
-    static void ClearBridge() {
-        using namespace BridgeState;
-        InputUniverses.clear();
-        InputUniverseCount = 0;
-        ResetUniverseCache();
-        ResetBytesReceived();
-        ddpMinChannel = DDP_NO_MIN_CHANNEL;
-        ddpMaxChannel = 0;
-        ddpLastSequence = 0;
-        expireOffSet = 1000;
-    }
+    static void ClearBridge() { BridgeState::state.Reset(); }
     // Each datagram is handed over in a buffer of exactly its size, so a read past it is caught.
     static bool E131(Bytes b, long long ms = 5000) { return Bridge_StoreData(b.data(), b.size(), ms); }
     static bool ArtNet(Bytes b, long long ms = 5000) {
@@ -54,7 +44,7 @@ protected:
     }
     static bool DDP(Bytes b, long long ms = 5000) { return Bridge_StoreDDPData(b.data(), b.size(), ms); }
     static const UniverseEntry& Entry(int universe) {
-        for (const auto& e : BridgeState::InputUniverses) {
+        for (const auto& e : BridgeState::state.inputUniverses) {
             if (e.universe == universe) {
                 return e;
             }
@@ -84,7 +74,7 @@ TEST_F(BridgeStore, E131DataLandsAtTheUniverseStartChannel) {
     EXPECT_EQ(512, Entry(2).bytesReceived);
     EXPECT_EQ(1, Entry(2).packetsReceived);
     EXPECT_TRUE(HasBridgeData());
-    EXPECT_EQ(5000, BridgeState::last_packet_time.load());
+    EXPECT_EQ(5000, BridgeState::state.lastPacketTime.load());
 }
 
 TEST_F(BridgeStore, E131CopiesTheEntrySizeWhateverThePropertyCountSays) {
@@ -240,7 +230,7 @@ TEST_F(BridgeStore, DDPSequenceWrapsFrom15To1AndZeroIsNeverAGap) {
     for (int seq : {14, 15, 1, 0, 2, 0, 3}) {
         DDP(wire::DDPData(0, {1}, wire::DDP_V1, seq));
     }
-    EXPECT_EQ(3, BridgeState::ddpLastSequence);
+    EXPECT_EQ(3, BridgeState::state.ddpLastSequence);
     DDP(wire::DDPData(0, {1}, wire::DDP_V1, 5));
     DDP(wire::DDPData(0, {1}, wire::DDP_V1, 1));
     EXPECT_EQ("2", Row("DDP")["errors"].asString());
@@ -254,7 +244,7 @@ TEST_F(BridgeStore, DDPQueriesAreReportedOnStandardOutputOnly) {
     fflush(stdout);
     EXPECT_EQ("Query status packet: 251 \nQuery config packet: 250 \nUnknown packet: 254 \n",
               testing::internal::GetCapturedStdout());
-    EXPECT_EQ(0, BridgeState::ddpPacketsReceived);
+    EXPECT_EQ(0, BridgeState::state.ddpPacketsReceived);
     EXPECT_EQ(0, sequence->Data()[0]);
 }
 
@@ -262,8 +252,8 @@ TEST_F(BridgeStore, DDPShorterThanItsHeaderIsAnError) {
     Bytes timed = wire::DDPData(0, {}, wire::DDP_V1 | wire::DDP_TIMECODE);
     EXPECT_FALSE(DDP(Bytes(timed.begin(), timed.begin() + 12)));
     EXPECT_FALSE(DDP(Bytes(timed.begin(), timed.begin() + 3)));
-    EXPECT_EQ(2, BridgeState::ddpErrors);
-    EXPECT_EQ(0, BridgeState::ddpPacketsReceived);
+    EXPECT_EQ(2, BridgeState::state.ddpErrors);
+    EXPECT_EQ(0, BridgeState::state.ddpPacketsReceived);
 }
 
 TEST_F(BridgeStore, NetworkDataExpiresAfterTheTimeout) {
@@ -311,7 +301,7 @@ protected:
     UniverseEntry input;
     void SetUp() override {
         BridgeStore::SetUp();
-        input.type = 4;
+        input.type = UniverseType::DMXSerial;
         input.startAddress = 100;
         input.deviceName = "ttyDMX";
     }

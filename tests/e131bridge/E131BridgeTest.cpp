@@ -60,7 +60,7 @@ TEST_F(BridgeConfig, AGroupExpandsIntoConsecutiveUniversesAndBadTypesAddNone) {
                               Group(30, 1, 9000, 512, 1, R"(, "address": "192.0.2.44", "priority": 150)") +
                               "," + Group(31, 1, 9600, 512, 3, R"(, "address": "192.0.2.45")")));
     ASSERT_TRUE(LoadInputUniversesFromFile());
-    ASSERT_EQ(5, BridgeState::InputUniverseCount);
+    ASSERT_EQ(5, static_cast<int>(BridgeState::state.inputUniverses.size()));
     EXPECT_EQ(1, Entry(10)->startAddress);
     EXPECT_EQ(511, Entry(11)->startAddress);
     EXPECT_EQ(1021, Entry(12)->startAddress);
@@ -70,8 +70,7 @@ TEST_F(BridgeConfig, AGroupExpandsIntoConsecutiveUniversesAndBadTypesAddNone) {
     EXPECT_EQ(150, Entry(30)->priority);
     EXPECT_STREQ("", Entry(31)->unicastAddress);
     EXPECT_STREQ("", Entry(10)->unicastAddress);
-    BridgeState::InputUniverses.clear();
-    BridgeState::InputUniverseCount = 0;
+    BridgeState::state.Reset();
 }
 
 TEST_F(BridgeConfig, AUnicastAddressTooLongIsRefusedWithAWarningNamingTheUniverse) {
@@ -85,24 +84,22 @@ TEST_F(BridgeConfig, AUnicastAddressTooLongIsRefusedWithAWarningNamingTheUnivers
         named |= contains(w.message, "universe 42") && contains(w.message, "192.168.100.2001");
     }
     EXPECT_TRUE(named);
-    BridgeState::InputUniverses.clear();
-    BridgeState::InputUniverseCount = 0;
+    BridgeState::state.Reset();
 }
 
 TEST_F(BridgeConfig, TimeoutHasAFloorOfTenAndStaysWhenAbsentOnReload) {
     media.write("config/ci-universes.json", UniversesFile(Group(1, 1, 1, 512, 1), R"(, "timeout": 5)"));
     ASSERT_TRUE(LoadInputUniversesFromFile());
-    EXPECT_EQ(10, BridgeState::expireOffSet);
+    EXPECT_EQ(10, BridgeState::state.expireOffSet);
     media.write("config/ci-universes.json", UniversesFile(Group(1, 1, 1, 512, 1), R"(, "timeout": 750)"));
     LoadInputUniversesFromFile();
-    EXPECT_EQ(750, BridgeState::expireOffSet);
+    EXPECT_EQ(750, BridgeState::state.expireOffSet);
     media.write("config/ci-universes.json", UniversesFile(Group(1, 1, 1, 512, 1), R"(, "timeout": null)"));
     LoadInputUniversesFromFile();
     media.write("config/ci-universes.json", UniversesFile(Group(1, 1, 1, 512, 1)));
     LoadInputUniversesFromFile();
-    EXPECT_EQ(750, BridgeState::expireOffSet);
-    BridgeState::InputUniverses.clear();
-    BridgeState::InputUniverseCount = 0;
+    EXPECT_EQ(750, BridgeState::state.expireOffSet);
+    BridgeState::state.Reset();
 }
 
 TEST_F(BridgeConfig, LoadSucceedsOnlyWithAnEnabledUniversesElement) {
@@ -112,10 +109,10 @@ TEST_F(BridgeConfig, LoadSucceedsOnlyWithAnEnabledUniversesElement) {
     media.write("config/ci-universes.json", R"({"channelInputs": [{"type": "universes", "enabled": 0,
         "universes": [{"active": 1, "id": 1, "startChannel": 1, "channelCount": 512, "type": 1}]}]})");
     EXPECT_FALSE(LoadInputUniversesFromFile());
-    EXPECT_EQ(0, BridgeState::InputUniverseCount);
+    EXPECT_EQ(0, static_cast<int>(BridgeState::state.inputUniverses.size()));
     media.write("config/ci-universes.json", UniversesFile(""));
     EXPECT_TRUE(LoadInputUniversesFromFile());
-    EXPECT_EQ(0, BridgeState::InputUniverseCount);
+    EXPECT_EQ(0, static_cast<int>(BridgeState::state.inputUniverses.size()));
 }
 
 class BridgeSockets : public BridgeFixture {};
@@ -237,7 +234,8 @@ TEST_F(BridgeSockets, DisablingFakeBridgesOpensOnlyWhatTheUniversesNeed) {
     EXPECT_FALSE(PortInUse(5568));
     EXPECT_TRUE(PortInUse(4048));
     EXPECT_TRUE(PortInUse(6454));
-    EXPECT_EQ(BridgeState::artnetSock, CreateArtNetSocket(0)) << "the socket is shared, not opened twice";
+    EXPECT_EQ(BridgeState::state.artnetSock, CreateArtNetSocket(0))
+        << "the socket is shared, not opened twice";
     media.remove("config/ci-universes.json");
     BridgeReloadUDP();
     EXPECT_FALSE(PortInUse(4048));
@@ -277,12 +275,12 @@ TEST_F(BridgeSockets, ReloadWhileDataFlowsMovesTheUniverseAndKeepsReceiving) {
 TEST_F(BridgeSockets, ShutdownClosesEverySocketAndForgetsTheHandlers) {
     Start(UniversesFile(Group(1, 1, 1, 512, 1) + "," + Group(2, 1, 513, 512, 2)));
     EXPECT_TRUE(PortInUse(5568) && PortInUse(6454) && PortInUse(4048));
-    EXPECT_EQ(3u, BridgeState::ArtNetOpcodeHandlers.size());
+    EXPECT_EQ(3u, BridgeState::state.artNetOpcodeHandlers.size());
     Bridge_Shutdown();
     started = false;
     EXPECT_FALSE(PortInUse(5568) || PortInUse(6454) || PortInUse(4048));
-    EXPECT_TRUE(BridgeState::ArtNetOpcodeHandlers.empty());
-    EXPECT_EQ(0, BridgeState::InputUniverseCount);
+    EXPECT_TRUE(BridgeState::state.artNetOpcodeHandlers.empty());
+    EXPECT_EQ(0, static_cast<int>(BridgeState::state.inputUniverses.size()));
 }
 
 // An ArtPoll answered on a host with lo, eth0 and usb0: one reply, for eth0, broadcast out of the

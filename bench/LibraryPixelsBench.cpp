@@ -131,7 +131,7 @@ void Gather(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            uint8_t* __restrict out = port->outputBuffer;
+            uint8_t* __restrict out = port->outputBuffer.data();
             const int32_t* __restrict map = port->outputMap.data();
             for (int k = 0; k < port->outputChannels; k++) {
                 out[k] = data[map[k]];

@@ -87,9 +87,9 @@ void Memcpy(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            std::memcpy(port->outputBuffer, data + port->virtualStrings[0].startChannel,
+            std::memcpy(port->outputBuffer.data(), data + port->virtualStrings[0].startChannel,
                         port->outputChannels);
-            benchmark::DoNotOptimize(port->outputBuffer);
+            benchmark::DoNotOptimize(port->outputBuffer.data());
         }
         benchmark::ClobberMemory();
     }
@@ -100,7 +100,7 @@ void Gather(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            uint8_t* __restrict out = port->outputBuffer;
+            uint8_t* __restrict out = port->outputBuffer.data();
             const int32_t* __restrict map = port->outputMap.data();
             const int count = port->outputChannels;
             for (int k = 0; k < count; k++) {
@@ -119,7 +119,7 @@ void WordGather(benchmark::State& state, const std::vector<std::unique_ptr<Pixel
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            uint8_t* __restrict out = port->outputBuffer;
+            uint8_t* __restrict out = port->outputBuffer.data();
             const int32_t* __restrict map = port->outputMap.data();
             const int count = port->outputChannels;
             int k = 0;

@@ -563,14 +563,14 @@ bool APIServer::Init() {
         .bind_address(reinterpret_cast<const sockaddr*>(&address))
         .start_method(httpserver::http::http_utils::INTERNAL_SELECT)
         .max_threads(10);
-    m_ws = new httpserver::webserver(m_params);
-    m_pr = new PlayerResource();
+    m_ws = std::make_unique<httpserver::webserver>(m_params);
+    m_pr = std::make_unique<PlayerResource>();
     size_t count = 0;
     ResourceEntry* table = resourceTable(count);
     for (size_t i = 0; i < count; i++) {
-        m_ws->register_resource(table[i].prefix, table[i].resource ? table[i].resource : m_pr, true);
+        m_ws->register_resource(table[i].prefix, table[i].resource ? table[i].resource : m_pr.get(), true);
     }
-    PluginManager::INSTANCE.registerApis(m_ws);
+    PluginManager::INSTANCE.registerApis(m_ws.get());
     bool started = m_ws->start(false);
     if (!started) {
         LogErr(LG_HTTP, "Could not start the API server on 127.0.0.1:%d\n", KIVD_API_PORT);
@@ -590,7 +590,7 @@ APIServer::~APIServer() {
     }
     m_ws->sweet_kill();
     m_ws->stop();
-    PluginManager::INSTANCE.unregisterApis(m_ws);
+    PluginManager::INSTANCE.unregisterApis(m_ws.get());
     size_t count = 0;
     ResourceEntry* table = resourceTable(count);
     for (size_t i = 0; i < count; i++) {
@@ -598,6 +598,4 @@ APIServer::~APIServer() {
             m_ws->unregister_resource(table[i].prefix);
         }
     }
-    delete m_pr;
-    delete m_ws;
 }

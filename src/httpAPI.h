@@ -88,8 +88,9 @@ public:
 
 private:
     httpserver::create_webserver m_params;
-    httpserver::webserver* m_ws = nullptr;
-    PlayerResource* m_pr = nullptr;
+    // Declared in this order so the resource goes before the server that serves it.
+    std::unique_ptr<httpserver::webserver> m_ws;
+    std::unique_ptr<PlayerResource> m_pr;
 };
 
 void LogRequest(const httpserver::http_request& req);

@@ -43,6 +43,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 std::atomic<int> runMainKIVDLoop{1};
 std::atomic<bool> restartKIVD{false};
@@ -50,7 +51,12 @@ int pid = 0;
 int sid = 0;
 MosquittoClient* mqtt = nullptr;
 
-static PiGPIOPinProvider* pinProvider = nullptr;
+// The process-wide objects this file creates and ends; the globals the other parts use (mqtt,
+// scheduler, sequence) only point at them.
+static std::unique_ptr<PiGPIOPinProvider> pinProvider;
+static std::unique_ptr<MosquittoClient> mqttClient;
+static std::unique_ptr<Scheduler> schedulerObject;
+static std::unique_ptr<Sequence> sequenceObject;
 
 static const char* const HELP_TEXT =
     "Usage: %s [OPTION...]\n"
@@ -274,7 +280,9 @@ static void startMQTT() {
         return;
     }
     LogInfo(LG_GENERAL, "Creating MQTT\n");
-    mqtt = new MosquittoClient(host, getSettingInt("MQTTPort", 0), getSetting("MQTTPrefix", ""));
+    mqttClient =
+        std::make_unique<MosquittoClient>(host, getSettingInt("MQTTPort", 0), getSetting("MQTTPrefix", ""));
+    mqtt = mqttClient.get();
     if (mqtt->Init(getSetting("MQTTUsername", ""), getSetting("MQTTPassword", ""),
                    getSetting("MQTTCaFile", ""))) {
         Events::AddEventHandler(mqtt);
@@ -335,8 +343,8 @@ static void startLoggingAndSettings(int argc, char** argv) {
 }
 
 static void startServices() {
-    pinProvider = new PiGPIOPinProvider();
-    PinCapabilities::InitGPIO("KIVD", pinProvider);
+    pinProvider = std::make_unique<PiGPIOPinProvider>();
+    PinCapabilities::InitGPIO("KIVD", pinProvider.get());
     srand(time(nullptr));
     CommandManager::INSTANCE.Init();
     startMQTT();
@@ -345,8 +353,10 @@ static void startServices() {
     Events::AddCallback("/system/restart", systemTopicCallback);
     WarningHolder::StartNotifyThread();
     LogInfo(LG_GENERAL, "Creating Scheduler, Playlist, and Sequence\n");
-    scheduler = new Scheduler();
-    sequence = new Sequence();
+    schedulerObject = std::make_unique<Scheduler>();
+    scheduler = schedulerObject.get();
+    sequenceObject = std::make_unique<Sequence>();
+    sequence = sequenceObject.get();
     LogInfo(LG_GENERAL, "Creation of Scheduler, Playlist, and Sequence Complete\n");
     if (!MultiSync::INSTANCE.Init()) {
         exit(1);
@@ -378,20 +388,19 @@ static std::string stopServices() {
     MultiSync::INSTANCE.ShutdownSync();
     PluginManager::INSTANCE.Cleanup();
     GPIOManager::INSTANCE.Cleanup();
-    delete scheduler;
     scheduler = nullptr;
-    delete sequence;
+    schedulerObject.reset();
     sequence = nullptr;
+    sequenceObject.reset();
     runMainKIVDLoop = -1;
     Sensors::INSTANCE.Close();
     WarningHolder::StopNotifyThread();
     if (mqtt) {
         Events::RemoveEventHandler(mqtt);
-        delete mqtt;
         mqtt = nullptr;
+        mqttClient.reset();
     }
-    delete pinProvider;
-    pinProvider = nullptr;
+    pinProvider.reset();
     MagickLib::DestroyMagick();
     curl_global_cleanup();
     std::string logLevel = KIVLogger::INSTANCE.GetLogLevelString();

@@ -117,7 +117,6 @@ PixelString::~PixelString() {
     if (portRegistered) {
         OutputMonitor::INSTANCE.RemovePortConfiguration(portNumber, portConfig);
     }
-    std::free(outputBuffer);
 }
 
 bool PixelString::ReadVirtualString(const Json::Value& config, VirtualString& vs) const {
@@ -267,8 +266,7 @@ bool PixelString::Init(Json::Value config, const Json::Value* pinConfig) {
     if (outputChannels > 0) {
         portMarks.push_back({portNumber, outputChannels, 0, 0});
     }
-    std::free(outputBuffer);
-    outputBuffer = static_cast<uint8_t*>(std::calloc(std::max(outputChannels, MIN_PIXEL_STRING_BUFFER), 1));
+    outputBuffer.assign(std::max(outputChannels, MIN_PIXEL_STRING_BUFFER), 0);
     if (pinConfig && JsonBool(member(*pinConfig, "inverted"))) {
         invertOutput();
     }

@@ -66,7 +66,7 @@ public:
     int32_t portNumber = 0;
     int32_t channelOffset = 0;
     int32_t outputChannels = 0;
-    uint8_t* outputBuffer = nullptr; // max(outputChannels, MIN_PIXEL_STRING_BUFFER) bytes
+    std::vector<uint8_t> outputBuffer; // max(outputChannels, MIN_PIXEL_STRING_BUFFER) bytes after Init
     std::vector<VirtualString> virtualStrings;
     std::vector<PortMark> portMarks;
     std::vector<int32_t> outputMap;       // one channel-data index per output channel

@@ -197,7 +197,7 @@ void PixelString::FlipPixels(int first, int last, int step) {
 }
 
 uint8_t* PixelString::prepareOutput(const uint8_t* channelData) {
-    uint8_t* out = outputBuffer;
+    uint8_t* out = outputBuffer.data();
     for (const VirtualString& vs : virtualStrings) {
         if (vs.copyNodes == 0) {
             gatherThroughTable(channelData, vs.chMap, vs.brightnessMap, out, vs.chanCount);
@@ -212,7 +212,7 @@ uint8_t* PixelString::prepareOutput(const uint8_t* channelData) {
         }
         out += vs.chanCount;
     }
-    return outputBuffer;
+    return outputBuffer.data();
 }
 
 void PixelString::invertOutput() {

@@ -65,7 +65,7 @@ uint8_t PixelStringTester::channelValue(const VirtualString& vs, int32_t channel
 
 uint8_t* PixelStringTester::createTestData(PixelString* ps, int cycleCount, float brightness,
                                            const uint8_t* channelData) const {
-    uint8_t* out = ps->outputBuffer;
+    uint8_t* out = ps->outputBuffer.data();
     for (const VirtualString& vs : ps->virtualStrings) {
         for (int k = 0; k < vs.chanCount; k++) {
             int32_t channel = vs.chMap[k];
@@ -78,5 +78,5 @@ uint8_t* PixelStringTester::createTestData(PixelString* ps, int cycleCount, floa
             *out++ = vs.brightnessMap[value];
         }
     }
-    return ps->outputBuffer;
+    return ps->outputBuffer.data();
 }

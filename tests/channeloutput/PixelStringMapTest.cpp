@@ -115,7 +115,7 @@ TEST_F(PixelStringMap, PreparesTheWholeOutputThroughEachStringsTable) {
     std::copy(std::begin(values), std::end(values), data.begin());
     data[NUL] = 10; // proves null nodes read the reserved byte, through the string's table
     uint8_t* out = port->prepareOutput(data.data());
-    EXPECT_EQ(out, port->outputBuffer);
+    EXPECT_EQ(out, port->outputBuffer.data());
     EXPECT_EQ(std::vector<uint8_t>(out, out + 2400),
               Concat8({{20, 10, 30, 50, 40, 60, 0, 0, 0, 5, 128}, std::vector<uint8_t>(2389, 0)}));
 }
@@ -245,7 +245,7 @@ TEST_F(PixelStringMap, RandomValidPortsReadOnlyRealOrReservedChannels) {
             if (inversion > 0) {
                 port.invertOutput();
             }
-            std::fill_n(port.outputBuffer, size, 0xA5);
+            std::fill_n(port.outputBuffer.data(), size, 0xA5);
             const uint8_t* out = port.prepareOutput(channels.data());
             for (int p = 0; p < port.outputChannels; p++) {
                 ASSERT_EQ(out[p], port.brightnessMaps[p][channels.data()[port.outputMap[p]]])

@@ -137,7 +137,7 @@ TEST_F(PixelStringConfig, ReadsValuesOfTheWrongTypeLeniently) {
         PixelString odd(true);
         EXPECT_TRUE(odd.Init(ParseJson(config))) << config;
         EXPECT_EQ(odd.outputChannels, 0) << config;
-        EXPECT_NE(odd.outputBuffer, nullptr);
+        EXPECT_NE(odd.outputBuffer.data(), nullptr);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "common/Common.h"
 #include "common/Log.h"
 #include "common/Settings.h"
+#include "support/TestMediaDir.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -19,18 +20,13 @@ using Strings = std::vector<std::string>;
 // A fresh folder used as the media directory, removed afterwards.
 class TempMedia : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kivcommontest.XXXXXX";
-        dir = mkdtemp(tmpl);
-        setenv("KIV_MEDIA_DIR", dir.c_str(), 1);
-        ResetSettingsForTesting();
-    }
+    void SetUp() override { ResetSettingsForTesting(); }
     void TearDown() override {
         ResetSettingsForTesting();
         unsetenv("KIV_MEDIA_DIR");
-        std::filesystem::remove_all(dir);
     }
-    std::string dir;
+    TestMediaDir media{TestMediaDir::Layout::Empty};
+    const std::string dir = media.path();
 };
 
 using Files = TempMedia;

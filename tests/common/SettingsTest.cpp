@@ -2,6 +2,8 @@
 #include "common/Common.h"
 #include "common/Log.h"
 
+#include "support/TestMediaDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,9 +17,6 @@ namespace {
 class Settings : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/kivsettingstest.XXXXXX";
-        media = mkdtemp(tmpl);
-        setenv("KIV_MEDIA_DIR", media.c_str(), 1);
         ResetSettingsForTesting();
         KIVLogger::INSTANCE.Init();
     }
@@ -25,7 +24,6 @@ protected:
         ResetSettingsForTesting();
         KIVLogger::INSTANCE.Init();
         unsetenv("KIV_MEDIA_DIR");
-        std::filesystem::remove_all(media);
     }
     void writeFile(const std::string& text) { ASSERT_TRUE(PutFileContents(media + "/settings", text)); }
     // Records the values a listener was told about.
@@ -33,7 +31,8 @@ protected:
         registerSettingsListener(id, setting, [&seen](const std::string& v) { seen.push_back(v); });
     }
 
-    std::string media;
+    TestMediaDir mediaDir{TestMediaDir::Layout::Empty};
+    const std::string media = mediaDir.path();
 };
 
 TEST_F(Settings, ReadsQuotedValuesAndSkipsMalformedLines) {

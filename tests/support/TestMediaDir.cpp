@@ -10,14 +10,16 @@
 
 namespace fs = std::filesystem;
 
-TestMediaDir::TestMediaDir() {
+TestMediaDir::TestMediaDir(Layout layout) {
     char pattern[] = "/tmp/kivtest-XXXXXX";
     if (!mkdtemp(pattern)) {
         throw std::runtime_error("mkdtemp failed");
     }
     root = pattern;
     for (const char* sub : {"config", "logs", "tmp"}) {
-        fs::create_directories(root + "/" + sub);
+        if (layout == Layout::MediaFolders) {
+            fs::create_directories(root + "/" + sub);
+        }
     }
     setenv("KIV_MEDIA_DIR", root.c_str(), 1);
 }

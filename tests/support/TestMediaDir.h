@@ -1,12 +1,14 @@
 #pragma once
 // A fresh media directory under /tmp for one test, removed again on destruction. The constructor
-// points KIV_MEDIA_DIR at it.
+// points KIV_MEDIA_DIR at it and, unless asked for an empty one, makes the config, logs and tmp
+// folders a media directory has.
 
 #include <string>
 
 class TestMediaDir {
 public:
-    TestMediaDir();
+    enum class Layout { MediaFolders, Empty };
+    explicit TestMediaDir(Layout layout = Layout::MediaFolders);
     ~TestMediaDir();
     TestMediaDir(const TestMediaDir&) = delete;
     TestMediaDir& operator=(const TestMediaDir&) = delete;

@@ -2,6 +2,8 @@
 #include "common/Common.h"
 #include "support/WaitFor.h"
 
+#include "support/TestMediaDir.h"
+
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -50,19 +52,13 @@ int threadsNamed(const std::string& name) {
 
 class WarningHolderTest : public ::testing::Test {
 protected:
-    std::string mediaDir;
+    TestMediaDir media{TestMediaDir::Layout::Empty};
+    const std::string mediaDir = media.path();
 
-    void SetUp() override {
-        char tmpl[] = "/tmp/kiv-warnings-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        mediaDir = tmpl;
-        setenv("KIV_MEDIA_DIR", mediaDir.c_str(), 1);
-        WarningHolder::RemoveAllWarnings();
-    }
+    void SetUp() override { WarningHolder::RemoveAllWarnings(); }
     void TearDown() override {
         WarningHolder::StopNotifyThread();
         WarningHolder::RemoveAllWarnings();
-        std::filesystem::remove_all(mediaDir);
         unsetenv("KIV_MEDIA_DIR");
     }
 };

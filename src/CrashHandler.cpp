@@ -371,7 +371,7 @@ void PublishStatsBackground(std::string reason) {
     }
 }
 
-void PublishStatsForce(std::string reason) {
+void PublishStatsForce(const std::string& reason) {
     SetThreadName("KIV-PubStats");
     std::string response;
     std::string server = getSetting("StatsServer", "http://127.0.0.1");

@@ -23,4 +23,4 @@ void handleCrash(int signal);
 // "statsPublish" is "Enabled", as a POST to the setting "StatsServer" (default "http://127.0.0.1")
 // + "/api/statistics/usage?reason=" + reason. Called from the main loop only.
 void PublishStatsBackground(std::string reason);
-void PublishStatsForce(std::string reason);
+void PublishStatsForce(const std::string& reason);

@@ -22,10 +22,11 @@ float CurrentMonitorBase::getMilliAmps() {
 }
 
 std::unique_ptr<CurrentMonitorBase> CurrentMonitorBase::create(const Json::Value& config) {
-    std::unique_ptr<CurrentMonitorBase> monitor;
     if (!config.isObject()) {
         return nullptr;
-    } else if (config.isMember("path")) {
+    }
+    std::unique_ptr<CurrentMonitorBase> monitor;
+    if (config.isMember("path")) {
         monitor = std::make_unique<FileCurrentMonitor>(JsonString(config["path"]));
     } else if (config.isMember("sensor")) {
         std::string name = JsonString(config["sensor"]);

@@ -48,7 +48,7 @@ std::unique_ptr<Command::Result> KIVDisableOutputsCommand::run(const std::vector
 
 KIVEnablePortCommand::KIVEnablePortCommand() : Command("Set Port Status", "Turns one pixel port on or off") {
     args.push_back(CommandArg("Port", "string", "Port").setContentListUrl(PORT_LIST_URL));
-    args.push_back(CommandArg("on", "bool", "On"));
+    args.emplace_back("on", "bool", "On");
 }
 
 std::unique_ptr<Command::Result> KIVEnablePortCommand::run(const std::vector<std::string>& a) {

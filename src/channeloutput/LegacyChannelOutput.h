@@ -7,7 +7,7 @@ struct LegacyChannelOutput {
     int (*maxChannels)(void* data);
     int (*open)(const char* device, void** privDataPtr);
     int (*close)(void* data);
-    int (*isConfigured)(void);
+    int (*isConfigured)();
     int (*unused)(void* data);
     int (*send)(void* data, const char* channelData, int channelCount);
     int (*startThread)(void* data);

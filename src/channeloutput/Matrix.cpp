@@ -61,7 +61,8 @@ int Matrix::AddSubMatricesFromConfig(const Json::Value& config, const std::strin
                          JsonInt(s["xOffset"]), JsonInt(s["yOffset"]), &problem)) {
             added++;
         } else {
-            std::string text = lead + " sub-matrix " + std::to_string(i) + " skipped: " + problem;
+            std::string text = lead;
+            text += " sub-matrix " + std::to_string(i) + " skipped: " + problem;
             LogWarn(LG_CHANNELOUT, "%s\n", text.c_str());
             WarningHolder::AddWarning(text);
         }

@@ -135,7 +135,8 @@ int PanelMatrix::AddPanelsFromConfig(Json::Value& config, KIVColorOrder defaultO
                            JsonInt(p["yOffset"]), ColorOrderFromString(orderText), &problem);
         added += ok ? 1 : 0;
         if (!problem.empty()) {
-            std::string text = lead + " panel " + std::to_string(i) + (ok ? ": " : " skipped: ") + problem;
+            std::string text = lead;
+            text += " panel " + std::to_string(i) + (ok ? ": " : " skipped: ") + problem;
             LogWarn(LG_CHANNELOUT, "%s\n", text.c_str());
             WarningHolder::AddWarning(text);
         }

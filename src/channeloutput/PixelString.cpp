@@ -228,7 +228,7 @@ bool PixelString::addReceiver(const Json::Value& config, int receiver, bool last
     return true;
 }
 
-bool PixelString::Init(Json::Value config, const Json::Value* pinConfig) {
+bool PixelString::Init(const Json::Value& config, const Json::Value* pinConfig) {
     portNumber = JsonInt(member(config, "portNumber"));
     outputChannels = 0;
     int receivers = readReceiverCount(config);

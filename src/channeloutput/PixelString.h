@@ -37,7 +37,7 @@ public:
     // Builds the strings, map and buffers from the port's JSON; registers the port with the output
     // monitor when pinConfig is given. False (after a logged error and a user warning) when a
     // virtual string is invalid.
-    bool Init(Json::Value config, const Json::Value* pinConfig = nullptr);
+    bool Init(const Json::Value& config, const Json::Value* pinConfig = nullptr);
     // Fills vs from one virtual string's JSON and validates it.
     bool ReadVirtualString(const Json::Value& config, VirtualString& vs) const;
     void AddVirtualString(const VirtualString& vs);

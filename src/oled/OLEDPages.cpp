@@ -245,9 +245,8 @@ int TitledOLEDPage::displayTitle() {
             text = " " + text + " ";
             spare -= 2;
         }
-        for (int i = 0; i < spare / 2; i++) {
-            text = "=" + text + "=";
-        }
+        std::string rule(std::max(spare / 2, 0), '=');
+        text = rule + text + rule;
         if (spare > 0 && spare % 2) {
             text += "=";
         }

@@ -19,7 +19,7 @@ std::vector<std::string> NetworkLines() {
     for (const IPv4Interface& i : GetIPv4Interfaces()) {
         char text[INET_ADDRSTRLEN] = {0};
         if (i.name != "lo" && inet_ntop(AF_INET, &i.address, text, sizeof(text))) {
-            lines.push_back(text);
+            lines.emplace_back(text);
         }
     }
     return lines;

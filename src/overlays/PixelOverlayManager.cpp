@@ -168,6 +168,7 @@ void PixelOverlayManager::clearModels() {
 std::vector<std::string> PixelOverlayManager::getModelNames() {
     std::lock_guard<std::mutex> lock(modelsLock);
     std::vector<std::string> names;
+    names.reserve(models.size());
     for (const auto& [name, entry] : models) {
         names.push_back(name);
     }
@@ -187,6 +188,7 @@ std::shared_ptr<PixelOverlayModel> PixelOverlayManager::findModel(const std::str
 std::vector<std::shared_ptr<PixelOverlayModel>> PixelOverlayManager::getModels() {
     std::lock_guard<std::mutex> lock(modelsLock);
     std::vector<std::shared_ptr<PixelOverlayModel>> result;
+    result.reserve(models.size());
     for (const auto& [name, entry] : models) {
         result.push_back(entry.model);
     }

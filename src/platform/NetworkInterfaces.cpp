@@ -57,7 +57,7 @@ bool GetInterfaceAddress(const char* interfaceName, char* address, char* netmask
     bool found = false;
     for (ifaddrs* item = list; item && !found; item = item->ifa_next) {
         if (!item->ifa_addr || item->ifa_addr->sa_family != AF_INET ||
-            strcmp(item->ifa_name, interfaceName)) {
+            strcmp(item->ifa_name, interfaceName) != 0) {
             continue;
         }
         found = true;

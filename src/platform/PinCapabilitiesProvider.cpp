@@ -36,6 +36,7 @@ const PinCapabilities* PinCapabilitiesProvider::findByUART(const std::string& ua
 
 std::vector<const PinCapabilities*> PinCapabilitiesProvider::allPins() const {
     std::vector<const PinCapabilities*> all;
+    all.reserve(pins.size());
     for (const auto& pin : pins)
         all.push_back(pin.get());
     return all;

@@ -122,7 +122,7 @@ bool ParseVirtualDisplayLayout(std::istream& in, VirtualDisplayLayout& layout,
         }
     }
     if (!sized) {
-        problems.push_back("no \"size,WIDTH,HEIGHT\" line");
+        problems.emplace_back("no \"size,WIDTH,HEIGHT\" line");
     }
     return sized;
 }

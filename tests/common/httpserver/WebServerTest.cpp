@@ -75,8 +75,9 @@ private:
         v["query"] = req.get_querystring();
         v["content"] = req.get_content();
         v["header"] = req.get_header("X-Test-Header");
-        for (const auto& [key, value] : req.get_args())
+        for (const auto& [key, value] : req.get_args()) {
             v["args"][key] = value;
+        }
         auto response = std::make_shared<string_response>(SaveJsonToString(v, ""), 200, "application/json");
         response->with_header("X-Served-By", name);
         return response;
@@ -226,8 +227,9 @@ TEST_F(WebServer, DeliversPostAndPutBodiesWhole) {
     EXPECT_EQ(posted["content"].asString(), "{\"enabled\":1}");
 
     std::string big(300000, '\0');
-    for (size_t i = 0; i < big.size(); i++)
+    for (size_t i = 0; i < big.size(); i++) {
         big[i] = static_cast<char>('a' + i % 26);
+    }
     Json::Value put = parse(Send({"PUT", "/kivd/playlists/p/settings", big, {}, false}).body);
     EXPECT_EQ(put["method"].asString(), "PUT");
     EXPECT_EQ(put["content"].asString(), big);
@@ -275,10 +277,12 @@ TEST_F(WebServer, RendersRequestsFromSeveralClientsAtOnce) {
         clients.emplace_back([&answers, i] { answers[i] = Get("/gather?n=" + std::to_string(i)).body; });
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    for (auto& t : clients)
+    for (auto& t : clients) {
         t.join();
-    for (int i = 0; i < 4; i++)
+    }
+    for (int i = 0; i < 4; i++) {
         EXPECT_EQ(answers[i], "seen " + std::to_string(i));
+    }
     EXPECT_GE(gathering.peak, 2);
     server->unregister_resource("/gather");
 }
@@ -292,13 +296,15 @@ TEST_F(WebServer, KeepsManyConcurrentRequestsApart) {
                 std::string id = std::to_string(t) + "-" + std::to_string(i);
                 Json::Value v = parse(Post("/kivd/" + id + "?id=" + id, id).body);
                 if (v["path"].asString() != "/kivd/" + id || v["args"]["id"].asString() != id ||
-                    v["content"].asString() != id)
+                    v["content"].asString() != id) {
                     mismatches++;
+                }
             }
         });
     }
-    for (auto& c : clients)
+    for (auto& c : clients) {
         c.join();
+    }
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(kivd.calls, 90);
 }
@@ -334,8 +340,9 @@ TEST_F(WebServer, BlockingStartReturnsOnceStopped) {
     Reply reply;
     for (int i = 0; i < 200 && reply.status != 200; i++) {
         reply = Get("/kivd");
-        if (reply.status != 200)
+        if (reply.status != 200) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     EXPECT_EQ(reply.status, 200);
     EXPECT_FALSE(returned);

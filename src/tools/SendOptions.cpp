@@ -105,6 +105,10 @@ ParseOutcome ParseSendOptions(int argc, char* argv[], SendOptions& options, std:
         error = "--multicast is for e131 only";
         return ParseOutcome::Error;
     }
+    if (options.protocol == "e131" && options.firstUniverse < 1) {
+        error = "E1.31 universes start at 1";
+        return ParseOutcome::Error;
+    }
     if (options.firstUniverse + options.universes - 1 > (options.protocol == "e131" ? 63999 : 32767)) {
         error = "the last universe is out of range";
         return ParseOutcome::Error;

@@ -25,6 +25,7 @@ void installStopHandlers() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    installStopHandlers(); // first, so a stop request that comes early still ends with the summary
     SendOptions options;
     std::string error;
     switch (ParseSendOptions(argc, argv, options, error)) {
@@ -42,7 +43,6 @@ int main(int argc, char* argv[]) {
         fprintf(stderr, "kivsend: %s\n", error.c_str());
         return 1;
     }
-    installStopHandlers();
     streamer.run(stopRequested, isatty(STDOUT_FILENO));
     const SendCounts& c = streamer.counts();
     printf("sent %llu frames, %llu packets (%llu data, %llu sync), %llu channel bytes in %.1f seconds",

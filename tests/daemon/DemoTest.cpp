@@ -282,6 +282,14 @@ TEST_F(Demo, RunDemoAnswersListsTheModelsAndStopsCleanlyOnCtrlC) {
     EXPECT_EQ(view.contentType.rfind("text/html", 0), 0u);
     EXPECT_EQ(view.body.find("src=\"http"), std::string::npos) << "the page must not load outside files";
 
+    // Ctrl-C once the lights are on, as a person would press it.
+    EXPECT_TRUE(WaitFor(
+        [] {
+            Json::Value stats;
+            return LoadJsonFromString(HttpGet(API + "/kivd/e131stats").body, stats) &&
+                   stats["universes"][0]["packetsReceived"].asString() != "0";
+        },
+        10000, 50));
     std::vector<int> children = ChildrenOf(demo.pid());
     EXPECT_EQ(children.size(), 2u) << "kivd and kivsend";
     demo.signal(SIGINT);

@@ -6,6 +6,7 @@
 #include "support/HttpClient.h"
 #include "support/NetNamespace.h"
 #include "support/TestMediaDir.h"
+#include "support/WaitFor.h"
 
 #include "common/Common.h"
 
@@ -156,9 +157,10 @@ TEST_F(KivsendWire, DissectorsReadWhatWasSentAndTheDaemonCountsIt) {
     EXPECT_EQ(ddp.data, 20); // 1020 channels fit one packet
     EXPECT_EQ(ddp.bytes, 20 * UNIVERSES * CHANNELS);
 
-    // The daemon's counters, once the last packets are read.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    Json::Value rows = Stats();
+    // The daemon's counters, once the last packets (DDP's) are read.
+    Json::Value rows;
+    WaitFor([&] { return (rows = Stats())["DDP"]["packetsReceived"].asString() == std::to_string(ddp.data); },
+            3000, 20);
     for (const char* id : {"1", "2", "101", "102"}) {
         EXPECT_EQ(rows[id]["packetsReceived"].asString(), "20") << id << rows;
         EXPECT_EQ(rows[id]["bytesReceived"].asString(), std::to_string(20 * CHANNELS)) << id;

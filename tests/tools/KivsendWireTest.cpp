@@ -230,7 +230,7 @@ TEST_F(KivsendWire, DissectorsReadWhatWasSentAndTheDaemonCountsIt) {
 
     // DDP: version 1 with push, sequence 1..15 round, RGB 8-bit to display 1, offset 0, 1020 bytes.
     auto ddpPackets = Tshark(capture, "udp.dstport == 4048", {"data.data"});
-    ASSERT_EQ(long(ddpPackets.size()), ddp.data);
+    ASSERT_EQ(long(ddpPackets.size()), ddp.data) << dumpcap.output();
     for (size_t i = 0; i < ddpPackets.size(); i++) {
         auto b = Hex(ddpPackets[i][0]);
         ASSERT_EQ(b.size(), 10u + 1020u);

@@ -18,20 +18,24 @@ constexpr int CALL_TIMEOUT_MS = 20000;
 
 std::string base64Decode(const std::string& text) {
     auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z')
+        if (c >= 'A' && c <= 'Z') {
             return c - 'A';
-        if (c >= 'a' && c <= 'z')
+        }
+        if (c >= 'a' && c <= 'z') {
             return c - 'a' + 26;
-        if (c >= '0' && c <= '9')
+        }
+        if (c >= '0' && c <= '9') {
             return c - '0' + 52;
+        }
         return c == '+' ? 62 : c == '/' ? 63 : -1;
     };
     std::string out;
     int bits = 0, buffer = 0;
     for (char c : text) {
         int v = value(c);
-        if (v < 0)
+        if (v < 0) {
             continue;
+        }
         buffer = (buffer << 6) | v;
         bits += 6;
         if (bits >= 8) {
@@ -48,10 +52,12 @@ ChromiumPage::~ChromiumPage() {
         kill(-pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    if (toBrowser >= 0)
+    if (toBrowser >= 0) {
         close(toBrowser);
-    if (fromBrowser >= 0)
+    }
+    if (fromBrowser >= 0) {
         close(fromBrowser);
+    }
     if (!profile.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(profile, ignored);
@@ -92,11 +98,13 @@ bool ChromiumPage::open(const std::string& url, int width, int height) {
         dup2(devNull, 0);
         dup2(devNull, 1);
         dup2(devNull, 2);
-        for (int fd = 5; fd < 1024; fd++)
+        for (int fd = 5; fd < 1024; fd++) {
             close(fd);
+        }
         std::vector<char*> argv;
-        for (auto& a : args)
+        for (auto& a : args) {
             argv.push_back(a.data());
+        }
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);

@@ -1,5 +1,6 @@
 #include "PixelOverlayApi.h"
 
+#include "OverlayViewPage.h"
 #include "PixelOverlayCommands.h"
 #include "PixelOverlayEffects.h"
 #include "PixelOverlayImage.h"
@@ -7,6 +8,7 @@
 #include "common/CommandManager.h"
 #include "common/Common.h"
 #include "common/Log.h"
+#include "player/Sequence.h"
 
 using httpserver::http_request;
 using httpserver::http_response;
@@ -69,6 +71,7 @@ Response runCommand(const std::string& command, const std::vector<std::string>& 
 Json::Value summary(PixelOverlayModel& model) {
     Json::Value value;
     value["Name"] = model.getName();
+    value["Type"] = model.getType();
     value["State"] = static_cast<int>(model.getState().getState());
     value["Width"] = model.getWidth();
     value["Height"] = model.getHeight();
@@ -101,9 +104,15 @@ Response getData(PixelOverlayModel& model, const http_request& req) {
     return json(value);
 }
 
-Response getImage(PixelOverlayModel& model) {
+// live: a model over show channels pictures the frame being sent at its channels (the show with
+// the overlays on); other models, and live off, picture the model's own data.
+Response getImage(PixelOverlayModel& model, bool live) {
     try {
-        std::string png = EncodeRGBAsPNG(model.renderImage(), model.getWidth(), model.getHeight());
+        bool fromShow = live && model.getType() == "Channel" && sequence && sequence->Data();
+        std::string png =
+            EncodeRGBAsPNG(fromShow ? model.renderImageFrom(sequence->Data() + model.getStartChannel())
+                                    : model.renderImage(),
+                           model.getWidth(), model.getHeight());
         return std::make_shared<string_response>(png, 200, "image/png");
     } catch (const std::exception& e) {
         LogWarn(LG_CHANNELOUT, "Picture of overlay model %s failed: %s\n", model.getName().c_str(), e.what());
@@ -124,7 +133,7 @@ Response getOverlayModel(PixelOverlayModel& model, const std::string& what, cons
         return getData(model, req);
     }
     if (what == "image") {
-        return getImage(model);
+        return getImage(model, req.get_arg("live") == "true");
     }
     return result(404, "Unknown request");
 }
@@ -220,6 +229,9 @@ Response PixelOverlayApi::render_GET(const http_request& req) {
             list.append(summary(*model));
         }
         return json(list);
+    }
+    if (pieces == std::vector<std::string>{"overlays", "view"}) {
+        return std::make_shared<string_response>(OverlayViewPage(), 200, "text/html; charset=utf-8");
     }
     if (pieces == std::vector<std::string>{"overlays", "effects"}) {
         Json::Value list(Json::arrayValue);

@@ -7,11 +7,13 @@
 //   GET    /models/NAME                  one definition
 //   POST   /models                       add or replace one definition, kept in the models file
 //   DELETE /models/NAME                  remove a model of the models file
-//   GET    /overlays/models              [{"Name", "State", "Width", "Height", "StartChannel",
+//   GET    /overlays/view                the live view page (HTML, self-contained)
+//   GET    /overlays/models              [{"Name", "Type", "State", "Width", "Height", "StartChannel",
 //                                          "ChannelCount", "effectRunning", "effectName", "autoCreated"}]
 //   GET    /overlays/model/NAME          the definition plus "State", "Width", "Height", "effectRunning"
 //   GET    /overlays/model/NAME/data     {"Name", "rle", "data": [...]} (?rle=true for runs)
-//   GET    /overlays/model/NAME/image    the model's picture as image/png
+//   GET    /overlays/model/NAME/image    the model's picture as image/png (?live=true: for a model
+//                                        over show channels, the frame being sent at its channels)
 //   PUT    /overlays/model/NAME/state    {"State": 0..3}
 //   PUT    /overlays/model/NAME/fill     {"RGB": [r, g, b]}
 //   PUT    /overlays/model/NAME/pixel    {"X", "Y", "RGB": [r, g, b]}

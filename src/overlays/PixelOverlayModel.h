@@ -134,6 +134,9 @@ public:
 
     // The model's channel data as an RGB image through the node map (unmapped components 0).
     std::vector<unsigned char> renderImage();
+    // The same picture read from other channels laid out like the model's: `channels` points at
+    // the byte that stands for the model's first channel (for example in the frame being sent).
+    std::vector<unsigned char> renderImageFrom(const unsigned char* channels) const;
     // Writes renderImage as a picture file (format by extension) under the media "images" folder;
     // an empty name becomes NAME-YYYYMMDD_HHMMSS.png. Returns the path written.
     std::string saveOverlayAsImage(const std::string& fileName = "");

@@ -179,10 +179,14 @@ void PixelOverlayModel::setScaledData(const unsigned char* rgb, int srcWidth, in
 }
 
 std::vector<unsigned char> PixelOverlayModel::renderImage() {
+    return renderImageFrom(channelData);
+}
+
+std::vector<unsigned char> PixelOverlayModel::renderImageFrom(const unsigned char* channels) const {
     std::vector<unsigned char> rgb(nodeMap.size(), 0);
     for (size_t i = 0; i < nodeMap.size(); i++) {
         if (nodeMap[i] != UNMAPPED) {
-            rgb[i] = channelData[nodeMap[i]];
+            rgb[i] = channels[nodeMap[i]];
         }
     }
     return rgb;

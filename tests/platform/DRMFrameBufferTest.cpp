@@ -96,6 +96,9 @@ struct ModeCase {
     int w, h;
     int width, height; // chosen; 0 when none fits
 };
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << c.w << "x" << c.h;
+}
 
 class DRMFrameBufferModes : public DRMFrameBufferTest, public ::testing::WithParamInterface<ModeCase> {};
 
@@ -179,6 +182,9 @@ struct FailureCase {
     const char* device;
     const char* logged;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DRMFrameBufferFailures : public DRMFrameBufferTest,
                                public ::testing::WithParamInterface<FailureCase> {};

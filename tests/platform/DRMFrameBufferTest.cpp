@@ -192,8 +192,9 @@ class DRMFrameBufferFailures : public DRMFrameBufferTest,
 TEST_P(DRMFrameBufferFailures, FailLoggedAndEverythingReleased) {
     const FailureCase& c = GetParam();
     card.failures[c.op] = {c.error, c.callsBefore};
-    if (std::string(c.name) == "NoCrtc")
+    if (std::string(c.name) == "NoCrtc") {
         card.connectors[1].possibleCrtcs.clear();
+    }
     EXPECT_FALSE(Open(c.device));
     EXPECT_NE(std::string::npos, Log().find(c.logged)) << Log();
     fb.reset();
@@ -234,8 +235,9 @@ TEST_F(DRMFrameBufferTest, ConnectorListedInSysfsOpensItsCard) {
     ASSERT_TRUE(PretendToHaveDrmConnector(2, "DPI-1"));
     EXPECT_EQ(2, DRMFrameBuffer::CardOfConnector("DPI-1"));
     EXPECT_EQ(-1, DRMFrameBuffer::CardOfConnector("DPI-2"));
-    if (FileExists("/dev/dri/card2"))
+    if (FileExists("/dev/dri/card2")) {
         GTEST_SKIP() << "this machine has a card2";
+    }
     Json::Value config;
     config["Device"] = "DPI-1";
     EXPECT_EQ(nullptr, FrameBuffer::createFrameBuffer(config));

@@ -41,8 +41,9 @@ struct FakeDrmCard {
     // errno value for this call of op, 0 when it succeeds.
     int Fails(Op op) {
         Failure& f = failures[op];
-        if (!f.error)
+        if (!f.error) {
             return 0;
+        }
         return f.callsBefore-- > 0 ? 0 : f.error;
     }
     // The bytes a CRTC scans out now, empty when it shows nothing of ours.
@@ -59,20 +60,23 @@ public:
     std::string Path() const override { return "/dev/dri/card9"; }
 
     int Connectors(std::vector<DrmConnector>& out) override {
-        if (int e = card.Fails(FakeDrmCard::ReadConnectors))
+        if (int e = card.Fails(FakeDrmCard::ReadConnectors)) {
             return e;
+        }
         out = card.connectors;
         return 0;
     }
     int GetCrtc(uint32_t id, DrmCrtcState& out) override {
-        if (int e = card.Fails(FakeDrmCard::ReadCrtc))
+        if (int e = card.Fails(FakeDrmCard::ReadCrtc)) {
             return e;
+        }
         out = card.crtcs[id];
         return 0;
     }
     int CreateDumb(uint32_t w, uint32_t h, uint32_t bpp, DrmDumbBuffer& out) override {
-        if (int e = card.Fails(FakeDrmCard::CreateDumb))
+        if (int e = card.Fails(FakeDrmCard::CreateDumb)) {
             return e;
+        }
         out.handle = card.nextId++;
         out.pitch = (w * bpp / 8 + 63) / 64 * 64;
         out.size = uint64_t(out.pitch) * h;
@@ -92,8 +96,9 @@ public:
     void DestroyDumb(uint32_t handle) override { card.dumbs.erase(handle); }
     int AddFrameBuffer(uint32_t, uint32_t, uint32_t, uint32_t, const DrmDumbBuffer& b,
                        uint32_t& fbId) override {
-        if (int e = card.Fails(FakeDrmCard::AddFb))
+        if (int e = card.Fails(FakeDrmCard::AddFb)) {
             return e;
+        }
         fbId = card.nextId++;
         card.fbs[fbId] = b.handle;
         return 0;
@@ -101,28 +106,34 @@ public:
     void RemoveFrameBuffer(uint32_t fbId) override { card.fbs.erase(fbId); }
     int SetCrtc(uint32_t crtc, uint32_t fbId, uint32_t x, uint32_t y, uint32_t,
                 const drmModeModeInfo* mode) override {
-        if (int e = card.Fails(FakeDrmCard::SetCrtc))
+        if (int e = card.Fails(FakeDrmCard::SetCrtc)) {
             return e;
-        if (fbId && (!card.fbs.count(fbId) || !mode))
+        }
+        if (fbId && (!card.fbs.count(fbId) || !mode)) {
             return EINVAL;
+        }
         card.crtcs[crtc] = DrmCrtcState{fbId, x, y, mode ? std::optional(*mode) : std::nullopt};
         return 0;
     }
     int PageFlip(uint32_t crtc, uint32_t fbId) override {
-        if (int e = card.Fails(FakeDrmCard::PageFlip))
+        if (int e = card.Fails(FakeDrmCard::PageFlip)) {
             return e;
-        if (card.pendingFlip)
+        }
+        if (card.pendingFlip) {
             return EBUSY;
+        }
         card.flips.push_back(fbId);
         card.pendingFlip = crtc;
         card.pendingFb = fbId;
         return 0;
     }
     int WaitForFlip(int) override {
-        if (!card.pendingFlip)
+        if (!card.pendingFlip) {
             return 0;
-        if (!card.flipsComplete)
+        }
+        if (!card.flipsComplete) {
             return ETIMEDOUT;
+        }
         card.crtcs[card.pendingFlip].fbId = card.pendingFb;
         card.pendingFlip = 0;
         return 0;

@@ -74,7 +74,7 @@ bool FBDevFrameBuffer::InitializeFrameBuffer() {
         return false;
     }
     mapping = static_cast<uint8_t*>(map);
-    pixels = mapping;
+    setContiguousPages(mapping);
     return true;
 }
 
@@ -86,7 +86,7 @@ void FBDevFrameBuffer::DestroyFrameBuffer() {
         ::close(fd);
     }
     mapping = nullptr;
-    pixels = nullptr;
+    pageStarts.clear();
     fd = -1;
 }
 

@@ -2,8 +2,10 @@
 
 #include "FrameBuffer.h"
 
+#include "DRMFrameBuffer.h"
 #include "DeviceNames.h"
 #include "FBDevFrameBuffer.h"
+#include "LibDrmDevice.h"
 #include "SimulatedFrameBuffer.h"
 #include "SimulatedHardware.h"
 
@@ -14,19 +16,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-
-namespace {
-
-bool drmConnectorExists(const std::string& connector) {
-    for (int card = 0; card < 10; card++) {
-        if (DirectoryExists("/sys/class/drm/card" + std::to_string(card) + "-" + connector)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 FrameBuffer* FrameBuffer::createFrameBuffer(const Json::Value& config) {
     std::string device = JsonString(config["Device"]);
@@ -42,10 +31,14 @@ FrameBuffer* FrameBuffer::createFrameBuffer(const Json::Value& config) {
     bool simulate = SimulatedHardwareMode() == SimulationMode::On;
     if (!simulate && startsWith(device, "fb") && FileExists("/dev/" + device)) {
         fb = std::make_unique<FBDevFrameBuffer>(config);
-    } else if (!simulate && !startsWith(device, "fb") && drmConnectorExists(device)) {
-        LogErr(LG_CHANNELOUT, "FrameBuffer %s is a DRM connector; DRM devices are not supported yet\n",
-               device.c_str());
-        return nullptr;
+    } else if (int card =
+                   (simulate || startsWith(device, "fb")) ? -1 : DRMFrameBuffer::CardOfConnector(device);
+               card >= 0) {
+        std::unique_ptr<DrmDevice> drm = LibDrmDevice::Open(card);
+        if (!drm) {
+            return nullptr;
+        }
+        fb = std::make_unique<DRMFrameBuffer>(config, std::move(drm));
     } else if (AllowSimulatedDevice("Framebuffer " + device, SimulatedFrameBuffer::FilePath(device))) {
         fb = std::make_unique<SimulatedFrameBuffer>(config);
     } else {
@@ -84,16 +77,23 @@ void FrameBuffer::setGeometry(int w, int h, int lineBytes) {
     pageSize = lineLength * height;
 }
 
+void FrameBuffer::setContiguousPages(uint8_t* first) {
+    pageStarts.clear();
+    for (int p = 0; first && p < pages; p++) {
+        pageStarts.push_back(first + static_cast<size_t>(p) * pageSize);
+    }
+}
+
 uint8_t* FrameBuffer::BufferPage(int p) const {
-    if (!pixels || p < 0 || p >= pages) {
+    if (p < 0 || p >= static_cast<int>(pageStarts.size())) {
         return nullptr;
     }
-    return pixels + static_cast<size_t>(p) * pageSize;
+    return pageStarts[p];
 }
 
 void FrameBuffer::ClearAllPages() {
-    if (pixels) {
-        std::memset(pixels, 0, static_cast<size_t>(pageSize) * pages);
+    for (uint8_t* start : pageStarts) {
+        std::memset(start, 0, pageSize);
     }
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // A multi-page framebuffer that outputs paint into and then show, page by page. createFrameBuffer
 // picks the backend from the device name: a Linux fbdev device ("/dev/fbN", a virtual resolution
-// of N pages, panning to show one), a DRM connector ("DPI-1"; not supported yet, so its set-up
-// fails with a log line), or, when the named device does not exist, the simulated framebuffer of
-// SimulatedFrameBuffer.h that other processes can read.
+// of N pages, panning to show one), a DRM connector ("DPI-1", a dumb buffer a page, flipped to
+// show one; DRMFrameBuffer.h), or, when the named device does not exist, the simulated framebuffer
+// of SimulatedFrameBuffer.h that other processes can read.
 //
 // Pages are painted by one thread (the output's) and shown by the same thread; nothing is locked.
 // The caller owns the returned object; the mapping lives until it is destroyed.
@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 class FrameBuffer {
 public:
@@ -55,6 +57,9 @@ public:
 protected:
     // Sets geometry once a backend knows it; the line length is the backend's.
     void setGeometry(int w, int h, int lineBytes);
+    // Where each page starts: one after the other from first, or each in a buffer of its own.
+    void setContiguousPages(uint8_t* first);
+    void setPageStarts(std::vector<uint8_t*> starts) { pageStarts = std::move(starts); }
 
     std::string device;
     int requestedWidth = 0;
@@ -68,5 +73,5 @@ protected:
     int pageSize = 0;
     int page = 0;
     int shownPage = -1;
-    uint8_t* pixels = nullptr; // first page of the mapping; set by the backend
+    std::vector<uint8_t*> pageStarts; // one a page once the backend has mapped them, else empty
 };

@@ -81,7 +81,7 @@ bool SimulatedFrameBuffer::InitializeFrameBuffer() {
         return false;
     }
     mapping = static_cast<uint8_t*>(map);
-    pixels = mapping + HEADER_SIZE;
+    setContiguousPages(mapping + HEADER_SIZE);
     writeHeader();
     LogInfo(LG_CHANNELOUT, "Simulated framebuffer %s: %dx%d, %d pages\n", path.c_str(), width, height, pages);
     return true;
@@ -92,7 +92,7 @@ void SimulatedFrameBuffer::DestroyFrameBuffer() {
         munmap(mapping, mappingSize);
     }
     mapping = nullptr;
-    pixels = nullptr;
+    pageStarts.clear();
     mappingSize = 0;
 }
 

@@ -51,3 +51,16 @@ bool PretendToBeABoard(const std::string& model) {
     std::ofstream("/sys/firmware/devicetree/base/model") << model << '\0';
     return true;
 }
+
+bool PretendToHaveDrmConnector(int card, const std::string& connector) {
+    if (!EnterPrivateMountNamespace()) {
+        return false;
+    }
+    if (mount("tmpfs", "/sys/class", "tmpfs", 0, "size=1m") != 0) {
+        return fail("mounting over /sys/class");
+    }
+    std::string folder = "/sys/class/drm/card" + std::to_string(card) + "-" + connector;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/modes") << "1084x162\n";
+    return true;
+}

@@ -11,3 +11,6 @@ bool EnterPrivateMountNamespace();
 bool UsePrivateDevShm();
 // A tmpfs over /sys/firmware holding devicetree/base/model, with model as its text.
 bool PretendToBeABoard(const std::string& model);
+// A tmpfs over /sys/class holding drm/card<card>-<connector>/modes, as the kernel lists a
+// connector of a DRM card.
+bool PretendToHaveDrmConnector(int card, const std::string& connector);

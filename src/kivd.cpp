@@ -4,6 +4,7 @@
 #include "MainLoop.h"
 #include "OutputMonitor.h"
 #include "channeloutput/ChannelOutputSetup.h"
+#include "commands/MediaCommands.h"
 #include "common/CommandManager.h"
 #include "common/Common.h"
 #include "common/ConfigChecks.h"
@@ -13,6 +14,7 @@
 #include "common/UrlHelpers.h"
 #include "common/WarningHolder.h"
 #include "mediaoutput/MediaOutput.h"
+#include "mediaoutput/ShowMedia.h"
 #include "overlays/PixelOverlayManager.h"
 #include "platform/GPIOManager.h"
 #include "platform/PinCapabilities.h"
@@ -357,6 +359,8 @@ static void startServices() {
     PluginManager::INSTANCE.init();
     InitMediaOutput();
     PixelOverlayManager::INSTANCE.Initialize();
+    ShowMediaPlayer::INSTANCE.Init();
+    RegisterMediaCommands();
     PingManager::INSTANCE.Initialize();
     InitializeChannelOutputs();
     PluginManager::INSTANCE.loadUserPlugins();
@@ -368,6 +372,8 @@ static void startServices() {
 static std::string stopServices() {
     CommandManager::INSTANCE.TriggerPreset("KIVD_STOPPED");
     Events::PrepareForShutdown();
+    CleanupCommandMedia();
+    ShowMediaPlayer::INSTANCE.Cleanup();
     CleanupMediaOutput();
     CloseEffects();
     CloseChannelOutputs();

@@ -195,6 +195,7 @@ void SDL::shutdown() {
     std::lock_guard<std::mutex> guard(threadLock);
     if (decodeThread.joinable())
         decodeThread.join();
+    state = 0; // the thread reported 5 on its way out
     if (!wasUp)
         return;
     SDL_AudioDeviceID id = device.exchange(0);
@@ -384,7 +385,8 @@ bool SDLOutput::Start(int msTime) {
         return false;
     SetChannelOutputFrameNumber(0);
     bool ready = sdlManager.initSDL() && sdlManager.openAudio();
-    if (!ready || (sdlManager.device.load() == 0 && !data->decoder.hasVideo())) {
+    // Nothing to hear and nothing to show would never end.
+    if (!ready || (!audioDrivesClock(data) && !data->decoder.hasVideo())) {
         raiseNoDeviceWarning();
         Stop();
         m_mediaOutputStatus->status = 0;

@@ -26,7 +26,6 @@ protected:
         ASSERT_TRUE(EnterPrivateNetworkNamespace());
         setenv("SDL_AUDIODRIVER", "disk", 1);
         media = new TestMediaDir();
-        media->write("music/.keep", "");
         ASSERT_TRUE(MakeTone(media->file("music/short.wav"), 440, 0.4));
         ASSERT_TRUE(MakeTone(media->file("music/long.wav"), 440, 5));
         RegisterMediaCommands();

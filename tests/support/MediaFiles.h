@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,7 +20,10 @@ namespace mediatest {
 constexpr int RATE = 44100;
 constexpr int VIDEO_FPS = 10;
 
+// Runs ffmpeg with the arguments; the last one is the output file, whose folder is made first.
 inline bool Ffmpeg(const std::string& arguments) {
+    std::filesystem::create_directories(
+        std::filesystem::path(arguments.substr(arguments.rfind(' ') + 1)).parent_path());
     return std::system(("ffmpeg -nostdin -v error -y " + arguments).c_str()) == 0;
 }
 

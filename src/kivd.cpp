@@ -270,6 +270,22 @@ static void systemTopicCallback(const std::string& topic, const std::string&) {
     }
 }
 
+// "/set/command" runs the command in the payload ({"command": NAME, "args": [...]}), as "/command"
+// of the API does; a result that completes later (a URL request) finishes in the background.
+static void commandTopicCallback(const std::string& topic, const std::string& payload) {
+    Json::Value command;
+    if (!LoadJsonFromString(payload, command) || !command.isObject()) {
+        LogWarn(LG_COMMAND, "Invalid command on %s: %s\n", topic.c_str(), payload.c_str());
+        return;
+    }
+    std::unique_ptr<Command::Result> result = CommandManager::INSTANCE.run(command);
+    if (result->isError()) {
+        LogWarn(LG_COMMAND, "Command from %s failed: %s\n", topic.c_str(), result->get().c_str());
+    } else if (!result->isDone()) {
+        CommandManager::INSTANCE.finishLater(std::move(result));
+    }
+}
+
 static void startMQTT() {
     std::string host = getSetting("MQTTHost", "");
     if (host.empty()) {
@@ -345,6 +361,7 @@ static void startServices() {
     Events::AddCallback("/system/kivd/#", kivdTopicCallback);
     Events::AddCallback("/system/shutdown", systemTopicCallback);
     Events::AddCallback("/system/restart", systemTopicCallback);
+    Events::AddCallback("/set/command", commandTopicCallback);
     WarningHolder::StartNotifyThread();
     LogInfo(LG_GENERAL, "Creating Scheduler, Playlist, and Sequence\n");
     scheduler = new Scheduler();

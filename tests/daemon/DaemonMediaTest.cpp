@@ -6,6 +6,7 @@
 #include "support/DaemonProcess.h"
 #include "support/HttpClient.h"
 #include "support/MediaFiles.h"
+#include "support/MosquittoBroker.h"
 #include "support/NetNamespace.h"
 #include "support/RecordedFrames.h"
 #include "support/TestHttpServer.h"
@@ -30,7 +31,12 @@ Json::Value Parse(const std::string& text) {
 
 class DaemonMedia : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(EnterPrivateNetworkNamespace()); }
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(EnterPrivateNetworkNamespace());
+        made = new TestMediaDir();
+        ASSERT_TRUE(MakeVideoWithTone(made->file("show.mkv"), 2, 4, 2));
+    }
+    static void TearDownTestSuite() { delete made; }
     void SetUp() override {
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", media.file("audio.raw").c_str(), 1);
@@ -40,7 +46,9 @@ protected:
                     R"({"models": [{"Name": ")" + model +
                         R"(", "Type": "Matrix", "StartChannel": 1, "Width": 4, "Height": 2}]})");
         media.write("music/notmedia.mp3", "not a sound");
-        ASSERT_TRUE(MakeVideoWithTone(media.file("videos/show.mkv"), 2, 4, 2));
+        media.write("videos/show.mkv", made->read("show.mkv"));
+    }
+    void StartDaemon() {
         ASSERT_TRUE(daemon.start({"-f"}));
         ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop"));
         ASSERT_TRUE(WaitForHttp(API + "/models"));
@@ -77,6 +85,7 @@ protected:
         return block.exists() && block.bytes(0, CHANNELS) == overlaytest::Bytes(CHANNELS, 0);
     }
 
+    static inline TestMediaDir* made = nullptr; // the video, made once
     TestMediaDir media;
     DaemonProcess daemon{media.path()};
     std::string model = overlaytest::UniqueName("MediaWall");
@@ -86,6 +95,7 @@ TEST_F(DaemonMedia, PlaysAFileToTheEndOnCommandAndLeavesTheModelOff) {
     Json::Value args;
     args.append("show.mkv");
     args.append(model);
+    StartDaemon();
     HttpResult played = Command("Play Show Media", args);
     ASSERT_EQ(played.status, 200) << played.body;
     EXPECT_EQ(played.body, "Playing");
@@ -108,6 +118,7 @@ TEST_F(DaemonMedia, StopAndBadMediaLeaveTheDaemonRunning) {
     Json::Value args;
     args.append("show.mkv");
     args.append(model);
+    StartDaemon();
     ASSERT_EQ(Command("Play Show Media", args).status, 200);
     ASSERT_TRUE(WaitFor([&] { return ModelState() == 1; }, 2000));
     EXPECT_EQ(Command("Stop Show Media", Json::Value(Json::arrayValue)).body, "Stopped");
@@ -128,7 +139,11 @@ TEST_F(DaemonMedia, StopAndBadMediaLeaveTheDaemonRunning) {
     EXPECT_EQ(Status()["kivd"].asString(), "running");
 }
 
-TEST_F(DaemonMedia, URLAndVolumeCommandsRunThroughTheApi) {
+TEST_F(DaemonMedia, URLAndVolumeCommandsRunThroughTheApiAndMqtt) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    media.write("settings", "MQTTHost = \"127.0.0.1\"\nMQTTPort = \"1883\"\nMQTTPrefix = \"kivtest\"\n");
+    StartDaemon();
     TestHttpServer server("127.0.0.1", 8080);
     ASSERT_TRUE(server.listening());
     server.serve("/scene", TestHttpReply{200, "{\"scene\": 3}", "application/json"});
@@ -149,6 +164,17 @@ TEST_F(DaemonMedia, URLAndVolumeCommandsRunThroughTheApi) {
 
     EXPECT_EQ(HttpGet(API + "/command/Volume%20Adjust/-30").body, "Volume Set");
     EXPECT_EQ(Parse(HttpGet(API + "/kivd/volume").body)["volume"].asInt(), 40);
+
+    // The daemon subscribes a moment after it starts; messages before that are not kept.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            broker.publish("kivtest/set/command", R"({"command": "Volume Set", "args": ["25"]})");
+            broker.publish("kivtest/set/command",
+                           R"({"command": "URL", "args": [")" + server.url("/scene") + "\"]}");
+            return Parse(HttpGet(API + "/kivd/volume").body)["volume"].asInt() == 25 &&
+                   server.requests().size() > 1;
+        },
+        5000, 200));
 }
 
 } // namespace

@@ -243,7 +243,7 @@ void SDL::runDecode() {
 // One round of work on the current data; true when there was nothing to do.
 bool SDL::serve(SDLInternalData* data) {
     if (data->decoder.hasVideo()) {
-        unsigned int now = SDLOutput::CurrentMediaMS();
+        unsigned int now = SDLOutput::mediaMS(data);
         std::lock_guard<std::mutex> guard(data->videoLock);
         dropFramesBefore(data->frames, now);
     }
@@ -499,7 +499,12 @@ bool SDLOutput::IsOverlayingVideo() {
 }
 
 unsigned int SDLOutput::CurrentMediaMS() {
-    SDLInternalData* data = sdlManager.currentData.load();
+    std::lock_guard<std::mutex> guard(sdlManager.overlayLock);
+    return mediaMS(sdlManager.currentData.load());
+}
+
+// The caller keeps the data alive (overlayLock, or the decode thread's busy flag).
+unsigned int SDLOutput::mediaMS(SDLInternalData* data) {
     if (data == nullptr)
         return 0;
     if (!audioDrivesClock(data))

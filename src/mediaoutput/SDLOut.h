@@ -78,6 +78,8 @@ public:
     static unsigned int CurrentMediaMS();
 
 private:
+    friend class SDL;
+    static unsigned int mediaMS(SDLInternalData* data);
     void prefill(long long untilMS);
     void skipTo(int msTime);
 

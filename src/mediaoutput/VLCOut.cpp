@@ -107,6 +107,9 @@ void VLCOutput::run() {
     SetThreadName("KIV-BgMedia");
     while (!stopRequested) {
         if (!fillQueue()) {
+            // The device still plays its last buffer after the queue ran dry.
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(AUDIO_DEVICE_SAMPLES * 1000 / format.sampleRate + 10));
             finish();
             return;
         }

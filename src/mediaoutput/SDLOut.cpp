@@ -320,7 +320,7 @@ SDLOutput::SDLOutput(const std::string& mediaFilename, MediaOutputStatus* status
         opened->videoDuration = opened->decoder.videoDurationMS();
     }
     data = opened.release();
-    prefill(0);
+    prefill();
 }
 
 SDLOutput::~SDLOutput() {
@@ -330,21 +330,13 @@ SDLOutput::~SDLOutput() {
     delete data;
 }
 
-// Decodes until the audio passes the low-water mark, 30 frames wait or the video reaches untilMS.
-void SDLOutput::prefill(long long untilMS) {
-    while (!data->decodeFinished) {
-        size_t frames = frameCount(data);
-        bool audioFilled = !data->decoder.hasAudio() || data->pending.size() > data->lowWaterMark;
-        bool videoFilled = !data->decoder.hasVideo() || frames > MAX_VIDEO_FRAMES;
-        if (videoFilled && audioFilled)
-            break;
-        if (untilMS <= 0 && (frames > MAX_VIDEO_FRAMES || (data->decoder.hasAudio() && audioFilled)))
+// Decodes until the audio passes the low-water mark or more than 30 frames wait.
+void SDLOutput::prefill() {
+    while (!data->decodeFinished && (data->decoder.hasAudio() || data->decoder.hasVideo())) {
+        bool audioFilled = data->decoder.hasAudio() && data->pending.size() > data->lowWaterMark;
+        if (audioFilled || frameCount(data) > MAX_VIDEO_FRAMES)
             break;
         decodeOne(data);
-        if (untilMS > 0) {
-            std::lock_guard<std::mutex> guard(data->videoLock);
-            dropFramesBefore(data->frames, untilMS);
-        }
     }
 }
 
@@ -375,7 +367,7 @@ void SDLOutput::skipTo(int msTime) {
         }
         decodeOne(data);
     }
-    prefill(0);
+    prefill();
 }
 
 bool SDLOutput::Start(int msTime) {

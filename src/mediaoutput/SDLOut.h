@@ -80,7 +80,7 @@ public:
 private:
     friend class SDL;
     static unsigned int mediaMS(SDLInternalData* data);
-    void prefill(long long untilMS);
+    void prefill();
     void skipTo(int msTime);
 
     SDLInternalData* data = nullptr;

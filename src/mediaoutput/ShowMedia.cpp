@@ -7,6 +7,9 @@
 ShowMediaPlayer ShowMediaPlayer::INSTANCE;
 
 void ShowMediaPlayer::Init() {
+    // SDL keeps per-thread data that it frees only on threads it made or that call into it until
+    // the end: bring its audio up here on the main thread rather than on a passing HTTP thread.
+    sdlManager.initSDL();
     PixelOverlayManager::INSTANCE.setFramePrepass(
         [] { SDLOutput::ProcessVideoOverlay(SDLOutput::CurrentMediaMS()); });
 }

@@ -13,7 +13,7 @@ class ShowMediaPlayer {
 public:
     static ShowMediaPlayer INSTANCE;
 
-    // Registers the video pass with the overlay manager.
+    // Starts SDL's audio and registers the video pass with the overlay manager.
     void Init();
     // Stops what plays and removes the video pass.
     void Cleanup();

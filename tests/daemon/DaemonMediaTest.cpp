@@ -56,7 +56,8 @@ protected:
     void TearDown() override {
         if (daemon.pid() > 0) {
             daemon.signal(SIGTERM);
-            EXPECT_EQ(daemon.waitForExit(5000), 0);
+            EXPECT_EQ(daemon.waitForExit(5000), 0)
+                << daemon.output().substr(daemon.output().size() > 4000 ? daemon.output().size() - 4000 : 0);
         }
         shm_unlink(("/KIV-Model-Data-" + model).c_str());
         shm_unlink(("/KIV-Model-Overlay-Buffer-" + model).c_str());

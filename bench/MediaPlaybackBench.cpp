@@ -9,6 +9,7 @@
 // decoded ahead, the least seen) and the audio underruns (the device queue found empty before the
 // end of the file).
 
+#include "channeloutput/ChannelOutputThread.h"
 #include "common/Log.h"
 #include "common/Settings.h"
 #include "mediaoutput/SDLOut.h"
@@ -42,7 +43,8 @@ bool makeFile() {
 double cpuSeconds(int who) {
     rusage usage{};
     getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void BM_FfmpegNullDecode(benchmark::State& state) {
@@ -76,7 +78,8 @@ void sampleLead(Lead& lead) {
         return; // the first frames are decoded before the clock starts
     Uint32 queued = SDL_GetQueuedAudioSize(sdlManager.device.load());
     lead.underruns += queued == 0;
-    lead.audioMS = std::min(lead.audioMS, queued * 1000.0 / data->format.sampleRate / data->format.frameBytes());
+    lead.audioMS =
+        std::min(lead.audioMS, queued * 1000.0 / data->format.sampleRate / data->format.frameBytes());
     std::lock_guard<std::mutex> guard(data->videoLock);
     if (!data->frames.empty())
         lead.videoMS = std::min(lead.videoMS, static_cast<double>(data->frames.back().ms) - now);
@@ -120,6 +123,7 @@ void BM_SDLOutputPlayback(benchmark::State& state) {
     state.counters["video_lead_min_ms"] = lead.videoMS;
     state.counters["underruns"] = lead.underruns;
     sdlManager.shutdown();
+    StopChannelOutputThread();
     PixelOverlayManager::INSTANCE.Cleanup();
 }
 BENCHMARK(BM_SDLOutputPlayback)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -25,6 +25,7 @@ std::string noDeviceError; // guarded by noDeviceLock
 
 constexpr size_t MAX_VIDEO_FRAMES = 30;
 constexpr size_t RESUME_VIDEO_FRAMES = 24;
+constexpr size_t MAX_VIDEO_FRAMES_STARVING = 150;
 constexpr int STALL_CALLS = 49;
 
 void sleepMS(int ms) {
@@ -268,7 +269,11 @@ bool SDL::serve(SDLInternalData* data) {
            !stateChanged(data)) {
         size_t frames = frameCount(data);
         data->videoFull = frames > MAX_VIDEO_FRAMES || (data->videoFull && frames >= RESUME_VIDEO_FRAMES);
-        if (data->videoFull)
+        // Files that interleave audio in long chunks need more video decoded ahead to reach the next
+        // audio: a gap in the sound is worse than a few more frames in memory.
+        bool audioStarving =
+            id != 0 && data->decoder.hasAudio() && queued + data->pending.size() < data->lowWaterMark;
+        if ((data->videoFull && !audioStarving) || frames > MAX_VIDEO_FRAMES_STARVING)
             break;
         if (AudioHasStalled.exchange(false))
             LogWarn(LG_MEDIAOUT, "Stalled audio, buffers still filling.\n");

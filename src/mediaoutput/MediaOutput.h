@@ -28,14 +28,16 @@ extern MediaOutputStatus* mediaOutputStatus;
 // Close (or deletes the player).
 class MediaOutputBase {
 public:
-    MediaOutputBase(const std::string& mediaFilename, MediaOutputStatus* status);
+    // The plain base plays nothing: Start and Process return false.
+    explicit MediaOutputBase(const std::string& mediaFilename = "",
+                             MediaOutputStatus* status = mediaOutputStatus);
     virtual ~MediaOutputBase() = default;
     MediaOutputBase(const MediaOutputBase&) = delete;
     MediaOutputBase& operator=(const MediaOutputBase&) = delete;
 
-    virtual bool Start(int msTime = 0) = 0;
-    virtual bool Stop() = 0;
-    virtual bool Process() = 0;
+    virtual bool Start(int /*msTime*/ = 0) { return false; }
+    virtual bool Stop() { return true; }
+    virtual bool Process() { return false; }
     virtual bool AdjustSpeed(float /*speed*/) { return true; }
     virtual void SetVolume(int volume);
     virtual void Close() { Stop(); }

@@ -31,8 +31,9 @@ constexpr double MEDIA_SECONDS = 10;
 const std::string FILE_PATH = "/tmp/kiv-bench-media-1080p.mp4";
 
 bool makeFile() {
-    if (access(FILE_PATH.c_str(), R_OK) == 0)
+    if (access(FILE_PATH.c_str(), R_OK) == 0) {
         return true;
+    }
     std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=1920x1080:r=30:d=10 "
                           "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=10 -ac 2 "
                           "-c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac " +
@@ -56,8 +57,9 @@ void BM_FfmpegNullDecode(benchmark::State& state) {
         double before = cpuSeconds(RUSAGE_CHILDREN);
         int result = std::system(("ffmpeg -nostdin -v error -i " + FILE_PATH + " -f null -").c_str());
         state.SetIterationTime((cpuSeconds(RUSAGE_CHILDREN) - before) / MEDIA_SECONDS);
-        if (result != 0)
+        if (result != 0) {
             state.SkipWithError("ffmpeg failed");
+        }
     }
 }
 BENCHMARK(BM_FfmpegNullDecode)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
@@ -71,18 +73,21 @@ struct Lead {
 // The least lead of the decode thread over the clock at this moment.
 void sampleLead(Lead& lead) {
     SDLInternalData* data = sdlManager.currentData.load();
-    if (data == nullptr || data->decodeFinished)
+    if (data == nullptr || data->decodeFinished) {
         return;
+    }
     unsigned int now = SDLOutput::CurrentMediaMS();
-    if (now < 500)
+    if (now < 500) {
         return; // the first frames are decoded before the clock starts
+    }
     Uint32 queued = SDL_GetQueuedAudioSize(sdlManager.device.load());
     lead.underruns += queued == 0;
     lead.audioMS =
         std::min(lead.audioMS, queued * 1000.0 / data->format.sampleRate / data->format.frameBytes());
     std::lock_guard<std::mutex> guard(data->videoLock);
-    if (!data->frames.empty())
+    if (!data->frames.empty()) {
         lead.videoMS = std::min(lead.videoMS, static_cast<double>(data->frames.back().ms) - now);
+    }
 }
 
 void BM_SDLOutputPlayback(benchmark::State& state) {

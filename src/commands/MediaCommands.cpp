@@ -75,14 +75,16 @@ KIVPlayMediaCommand::KIVPlayMediaCommand() : Command("Play Media", "Plays the me
 }
 
 std::unique_ptr<Command::Result> KIVPlayMediaCommand::run(const std::vector<std::string>& a) {
-    if (a.empty())
+    if (a.empty()) {
         return std::make_unique<ErrorResult>("Invalid Number of Arguments");
+    }
     int loop = a.size() > 1 ? decimal(a[1]) : 0;
     int volume = a.size() > 2 ? decimal(a[2]) : 0;
     auto* player = new VLCPlayData(a[0], loop >= 1 ? loop : 1, volume);
     // A player that cannot start has already asked to be deleted.
-    if (!player->Start(0))
+    if (!player->Start(0)) {
         return std::make_unique<ErrorResult>("Could not play " + a[0]);
+    }
     return std::make_unique<Result>("Playing");
 }
 
@@ -92,8 +94,9 @@ KIVStopMediaCommand::KIVStopMediaCommand()
 }
 
 std::unique_ptr<Command::Result> KIVStopMediaCommand::run(const std::vector<std::string>& a) {
-    if (a.size() != 1)
+    if (a.size() != 1) {
         return std::make_unique<Result>("Invalid Number of Arguments");
+    }
     std::lock_guard<std::mutex> guard(runningCommandMediaLock);
     auto it = runningCommandMedia.find(a[0]);
     if (it == runningCommandMedia.end()) {
@@ -127,8 +130,9 @@ KIVSetVolumeCommand::KIVSetVolumeCommand()
 }
 
 std::unique_ptr<Command::Result> KIVSetVolumeCommand::run(const std::vector<std::string>& a) {
-    if (a.size() != 1)
+    if (a.size() != 1) {
         return std::make_unique<ErrorResult>("Not found");
+    }
     setVolume(decimal(a[0]));
     return std::make_unique<Result>("Volume Set");
 }
@@ -140,8 +144,9 @@ KIVAdjustVolumeCommand::KIVAdjustVolumeCommand(const std::string& n, const std::
 }
 
 std::unique_ptr<Command::Result> KIVAdjustVolumeCommand::run(const std::vector<std::string>& a) {
-    if (a.size() != 1)
+    if (a.size() != 1) {
         return std::make_unique<ErrorResult>("Not found");
+    }
     setVolume(getVolume() + sign * decimal(a[0]));
     return std::make_unique<Result>("Volume Set");
 }
@@ -177,8 +182,9 @@ CURLResult::CURLResult(const std::string& url, const std::string& method, const 
         multi = curl_multi_init();
         ok = multi != nullptr && curl_multi_add_handle(multi, easy) == CURLM_OK;
     }
-    if (!ok)
+    if (!ok) {
         cleanUp();
+    }
 }
 
 CURLResult::~CURLResult() {
@@ -186,12 +192,15 @@ CURLResult::~CURLResult() {
 }
 
 void CURLResult::cleanUp() {
-    if (multi != nullptr && easy != nullptr)
+    if (multi != nullptr && easy != nullptr) {
         curl_multi_remove_handle(multi, easy);
-    if (easy != nullptr)
+    }
+    if (easy != nullptr) {
         curl_easy_cleanup(easy);
-    if (multi != nullptr)
+    }
+    if (multi != nullptr) {
         curl_multi_cleanup(multi);
+    }
     easy = nullptr;
     multi = nullptr;
 }
@@ -206,19 +215,22 @@ bool CURLResult::isError() {
 }
 
 bool CURLResult::isDone() {
-    if (isError() || done)
+    if (isError() || done) {
         return true;
+    }
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
         cleanUp();
         return true;
     }
-    if (running > 0)
+    if (running > 0) {
         return false;
+    }
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-        if (message->msg != CURLMSG_DONE)
+        if (message->msg != CURLMSG_DONE) {
             continue;
+        }
         // A transfer that got no answer must not read as an empty success.
         if (message->data.result != CURLE_OK) {
             failed = true;
@@ -226,8 +238,9 @@ bool CURLResult::isDone() {
             LogWarn(LG_COMMAND, "URL command failed: %s\n", result.c_str());
         }
         char* type = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr)
+        if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
             resultType = type;
+        }
     }
     done = true;
     return true;
@@ -243,11 +256,13 @@ KIVPlayShowMediaCommand::KIVPlayShowMediaCommand()
 }
 
 std::unique_ptr<Command::Result> KIVPlayShowMediaCommand::run(const std::vector<std::string>& a) {
-    if (a.empty() || a.size() > 2 || a[0].empty())
+    if (a.empty() || a.size() > 2 || a[0].empty()) {
         return std::make_unique<ErrorResult>("Invalid Number of Arguments");
+    }
     std::string error;
-    if (!ShowMediaPlayer::INSTANCE.play(a[0], a.size() > 1 ? a[1] : "", error))
+    if (!ShowMediaPlayer::INSTANCE.play(a[0], a.size() > 1 ? a[1] : "", error)) {
         return std::make_unique<ErrorResult>(error);
+    }
     return std::make_unique<Result>("Playing");
 }
 

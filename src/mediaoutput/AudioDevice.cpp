@@ -21,8 +21,9 @@ const LayoutEntry LAYOUTS[] = {{2, 0x03},  {3, 0x0B},  {3, 0x103}, {3, 0x07},  {
                                {6, 0x3F},  {7, 0x70F}, {7, 0x637}, {8, 0x63F}};
 
 const LayoutEntry& layoutEntry(int layout) {
-    if (layout < 0 || layout >= static_cast<int>(std::size(LAYOUTS)))
+    if (layout < 0 || layout >= static_cast<int>(std::size(LAYOUTS))) {
         return LAYOUTS[0];
+    }
     return LAYOUTS[layout];
 }
 
@@ -50,8 +51,9 @@ std::string wantedDeviceName() {
         std::string card = getSetting("AudioOutput", "0");
         id = trim(GetFileContents("/sys/class/sound/card" + card + "/id"));
     }
-    if (id.empty())
+    if (id.empty()) {
         return "";
+    }
     for (int i = 0; i < SDL_GetNumAudioDevices(0); i++) {
         const char* name = SDL_GetAudioDeviceName(i, 0);
         if (name != nullptr && startsWith(name, id)) {
@@ -124,14 +126,16 @@ SDL_AudioDeviceID OpenAudioDevice(AudioDeviceFormat& format, std::string& error)
 }
 
 void ScaleSamples(uint8_t* data, size_t bytes, const AudioDeviceFormat& format, float gain) {
-    if (gain >= 1.0f)
+    if (gain >= 1.0f) {
         return;
-    if (format.isFloat)
+    }
+    if (format.isFloat) {
         scaleAll<float>(data, bytes, gain);
-    else if (format.bytesPerSample == 4)
+    } else if (format.bytesPerSample == 4) {
         scaleAll<int32_t>(data, bytes, gain);
-    else
+    } else {
         scaleAll<int16_t>(data, bytes, gain);
+    }
 }
 
 float NormalisedSample(const uint8_t* sample, const AudioDeviceFormat& format) {

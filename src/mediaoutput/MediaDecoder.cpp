@@ -26,8 +26,9 @@ void LogCallback(void* context, int level, const char* fmt, va_list args) {
     int printPrefix = 1;
     av_log_format_line(context, level, fmt, args, line, sizeof(line), &printPrefix);
     std::lock_guard<std::mutex> guard(logLock);
-    if (previousLine == line)
+    if (previousLine == line) {
         return;
+    }
     previousLine = line;
     const char* name = currentMediaFilename.c_str();
     if (level >= AV_LOG_DEBUG) {
@@ -38,18 +39,20 @@ void LogCallback(void* context, int level, const char* fmt, va_list args) {
         LogInfo(LG_MEDIAOUT, "Info: \"%s\" - %s", name, line);
     } else if (level >= AV_LOG_WARNING) {
         // Common with audio files that carry no index; nothing the user can act on.
-        if (strstr(line, "Could not update timestamps") || strstr(line, "Estimating duration from bitrate"))
+        if (strstr(line, "Could not update timestamps") || strstr(line, "Estimating duration from bitrate")) {
             LogDebug(LG_MEDIAOUT, "Verbose: \"%s\" - %s", name, line);
-        else
+        } else {
             LogWarn(LG_MEDIAOUT, "Warn: \"%s\" - %s", name, line);
+        }
     } else {
         LogErr(LG_MEDIAOUT, "\"%s\" - %s", name, line);
     }
 }
 
 AVSampleFormat sampleFormatOf(const AudioDeviceFormat& device) {
-    if (device.bytesPerSample == 2)
+    if (device.bytesPerSample == 2) {
         return AV_SAMPLE_FMT_S16;
+    }
     return device.isFloat ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S32;
 }
 
@@ -153,16 +156,18 @@ bool MediaDecoder::openAudio(const AudioDeviceFormat& audio, int layout) {
     audioStream = format->streams[audioIndex];
     output = audio;
     AVChannelLayout in{};
-    if (audioDecoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+    if (audioDecoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
         av_channel_layout_default(&in, audioDecoder->ch_layout.nb_channels);
-    else
+    } else {
         av_channel_layout_copy(&in, &audioDecoder->ch_layout);
+    }
     AVChannelLayout out{};
     // The device may have given fewer channels than the layout asked for; its count wins.
-    if (AudioLayoutChannels(layout) == audio.channels)
+    if (AudioLayoutChannels(layout) == audio.channels) {
         av_channel_layout_from_mask(&out, AudioLayoutMask(layout));
-    else
+    } else {
         av_channel_layout_default(&out, audio.channels);
+    }
     int result = swr_alloc_set_opts2(&resampler, &out, sampleFormatOf(audio), audio.sampleRate, &in,
                                      audioDecoder->sample_fmt, audioDecoder->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&in);
@@ -185,25 +190,28 @@ bool MediaDecoder::openVideo(int videoWidth, int videoHeight) {
         LogErr(LG_MEDIAOUT, "Could not set up video scaling for %s\n", fileName.c_str());
         return false;
     }
-    if (videoStream->duration != AV_NOPTS_VALUE)
+    if (videoStream->duration != AV_NOPTS_VALUE) {
         videoDuration = av_rescale_q(videoStream->duration, videoStream->time_base, AVRational{1, 1000});
-    else
+    } else {
         videoDuration = static_cast<long long>(duration * 1000);
+    }
     return true;
 }
 
 bool MediaDecoder::decodePacket(std::vector<uint8_t>& audioOut, std::deque<VideoFrame>& videoOut) {
-    if (atEnd)
+    if (atEnd) {
         return false;
+    }
     if (av_read_frame(format, packet) < 0) {
         drain(audioOut, videoOut);
         atEnd = true;
         return false;
     }
-    if (packet->stream_index == audioIndex && audioIndex >= 0)
+    if (packet->stream_index == audioIndex && audioIndex >= 0) {
         decodeInto(audioDecoder, packet, audioOut, videoOut);
-    else if (packet->stream_index == videoIndex && videoIndex >= 0)
+    } else if (packet->stream_index == videoIndex && videoIndex >= 0) {
         decodeInto(videoDecoder, packet, audioOut, videoOut);
+    }
     av_packet_unref(packet);
     return true;
 }
@@ -216,10 +224,11 @@ void MediaDecoder::decodeInto(AVCodecContext* decoder, AVPacket* input, std::vec
         int result = avcodec_send_packet(decoder, input);
         sent = result != AVERROR(EAGAIN);
         while (avcodec_receive_frame(decoder, frame) == 0) {
-            if (decoder == audioDecoder)
+            if (decoder == audioDecoder) {
                 convertAudio(audioOut, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-            else
+            } else {
                 scaleVideo(videoOut);
+            }
             av_frame_unref(frame);
         }
     }
@@ -228,8 +237,9 @@ void MediaDecoder::decodeInto(AVCodecContext* decoder, AVPacket* input, std::vec
 // input null: flushes what the resampler still holds.
 void MediaDecoder::convertAudio(std::vector<uint8_t>& out, const uint8_t** input, int samples) {
     int room = swr_get_out_samples(resampler, samples);
-    if (room <= 0)
+    if (room <= 0) {
         return;
+    }
     size_t at = out.size();
     out.resize(at + static_cast<size_t>(room) * output.frameBytes());
     uint8_t* target = out.data() + at;
@@ -241,8 +251,9 @@ void MediaDecoder::scaleVideo(std::deque<VideoFrame>& out) {
     VideoFrame picture;
     long long pts = frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : frame->best_effort_timestamp;
     picture.ms = av_rescale_q(pts, videoStream->time_base, AVRational{1, 1000});
-    if (videoStream->start_time != AV_NOPTS_VALUE)
+    if (videoStream->start_time != AV_NOPTS_VALUE) {
         picture.ms -= av_rescale_q(videoStream->start_time, videoStream->time_base, AVRational{1, 1000});
+    }
     picture.rgb.resize(static_cast<size_t>(width) * height * 3);
     uint8_t* planes[1] = {picture.rgb.data()};
     int strides[1] = {width * 3};
@@ -255,17 +266,21 @@ void MediaDecoder::drain(std::vector<uint8_t>& audioOut, std::deque<VideoFrame>&
         decodeInto(audioDecoder, nullptr, audioOut, videoOut);
         convertAudio(audioOut, nullptr, 0);
     }
-    if (videoDecoder != nullptr)
+    if (videoDecoder != nullptr) {
         decodeInto(videoDecoder, nullptr, audioOut, videoOut);
+    }
 }
 
 bool MediaDecoder::rewind() {
-    if (format == nullptr || av_seek_frame(format, -1, 0, AVSEEK_FLAG_BACKWARD) < 0)
+    if (format == nullptr || av_seek_frame(format, -1, 0, AVSEEK_FLAG_BACKWARD) < 0) {
         return false;
-    if (audioDecoder != nullptr)
+    }
+    if (audioDecoder != nullptr) {
         avcodec_flush_buffers(audioDecoder);
-    if (videoDecoder != nullptr)
+    }
+    if (videoDecoder != nullptr) {
         avcodec_flush_buffers(videoDecoder);
+    }
     atEnd = false;
     return true;
 }

@@ -33,12 +33,14 @@ void sleepMS(int ms) {
 }
 
 std::string resolveMediaPath(const std::string& name) {
-    if (FileExists(name))
+    if (FileExists(name)) {
         return name;
+    }
     for (const char* folder : {"/music", "/videos"}) {
         std::string path = getKIVMediaDir(folder) + "/" + name;
-        if (FileExists(path))
+        if (FileExists(path)) {
             return path;
+        }
     }
     return "";
 }
@@ -64,8 +66,9 @@ void appendHistory(SDLInternalData* data, const uint8_t* bytes, size_t count) {
         history.assign(bytes + count - capacity, bytes + count);
         return;
     }
-    if (history.size() + count > capacity)
+    if (history.size() + count > capacity) {
         history.erase(history.begin(), history.begin() + (history.size() + count - capacity));
+    }
     history.insert(history.end(), bytes, bytes + count);
 }
 
@@ -75,8 +78,9 @@ void queuePending(SDLInternalData* data) {
     ScaleSamples(pending.data(), pending.size(), data->format, VolumeGain());
     std::lock_guard<std::mutex> guard(data->lock);
     SDL_AudioDeviceID device = sdlManager.device.load();
-    if (device != 0)
+    if (device != 0) {
         SDL_QueueAudio(device, pending.data(), static_cast<Uint32>(pending.size()));
+    }
     appendHistory(data, pending.data(), pending.size());
     data->position += static_cast<long long>(pending.size());
     pending.clear();
@@ -84,8 +88,9 @@ void queuePending(SDLInternalData* data) {
 
 // Keeps the newest frame at or before msTime and everything after it.
 void dropFramesBefore(std::deque<VideoFrame>& frames, long long msTime) {
-    while (frames.size() >= 2 && frames[1].ms <= msTime)
+    while (frames.size() >= 2 && frames[1].ms <= msTime) {
         frames.pop_front();
+    }
 }
 
 // Decodes one packet into the data; false at the end of the file.
@@ -96,8 +101,9 @@ bool decodeOne(SDLInternalData* data) {
     data->totalBytes += static_cast<long long>(data->pending.size() - before);
     if (!pictures.empty()) {
         std::lock_guard<std::mutex> guard(data->videoLock);
-        for (VideoFrame& picture : pictures)
+        for (VideoFrame& picture : pictures) {
             data->frames.push_back(std::move(picture));
+        }
     }
     if (!more) {
         data->bytesAtEnd = data->totalBytes;
@@ -112,8 +118,9 @@ size_t frameCount(SDLInternalData* data) {
 }
 
 void raiseNoDeviceWarning() {
-    if (!noDeviceWarning)
+    if (!noDeviceWarning) {
         return;
+    }
     std::lock_guard<std::mutex> guard(noDeviceLock);
     WarningHolder::AddWarningTimeout(noDeviceError, 60);
 }
@@ -142,8 +149,9 @@ SDL::~SDL() {
 }
 
 bool SDL::initSDL() {
-    if (state != 0)
+    if (state != 0) {
         return true;
+    }
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
         std::string reason = SDL_GetError();
         LogErr(LG_MEDIAOUT, "Could not initialize SDL - %s\n", reason.c_str());
@@ -153,16 +161,19 @@ bool SDL::initSDL() {
         return false;
     }
     std::lock_guard<std::mutex> guard(blacklistLock);
-    for (const std::string& name : split(getSetting("MediaBlacklist", ""), ','))
-        if (!trim(name).empty())
+    for (const std::string& name : split(getSetting("MediaBlacklist", ""), ',')) {
+        if (!trim(name).empty()) {
             blacklist.insert(trim(name));
+        }
+    }
     state = 1;
     return true;
 }
 
 bool SDL::openAudio() {
-    if (state != 1)
+    if (state != 1) {
         return true;
+    }
     std::string error;
     AudioDeviceFormat obtained;
     SDL_AudioDeviceID id = OpenAudioDevice(obtained, error);
@@ -175,18 +186,21 @@ bool SDL::openAudio() {
     format = obtained;
     device = id;
     state = 2;
-    if (startsWith(getSetting("AudioCardType", ""), "Dummy"))
+    if (startsWith(getSetting("AudioCardType", ""), "Dummy")) {
         WarningHolder::AddWarningTimeout("Outputting Audio to Dummy device.", 60);
+    }
     return true;
 }
 
 void SDL::closeAudio() {
     int now = state.load();
-    if (now == 0 || now == 1)
+    if (now == 0 || now == 1) {
         return;
+    }
     SDL_AudioDeviceID id = device.exchange(0);
-    if (id != 0)
+    if (id != 0) {
         SDL_CloseAudioDevice(id);
+    }
     state = 1;
 }
 
@@ -194,21 +208,25 @@ void SDL::shutdown() {
     currentData = nullptr;
     bool wasUp = state.exchange(0) != 0;
     std::lock_guard<std::mutex> guard(threadLock);
-    if (decodeThread.joinable())
+    if (decodeThread.joinable()) {
         decodeThread.join();
+    }
     state = 0; // the thread reported 5 on its way out
-    if (!wasUp)
+    if (!wasUp) {
         return;
+    }
     SDL_AudioDeviceID id = device.exchange(0);
-    if (id != 0)
+    if (id != 0) {
         SDL_CloseAudioDevice(id);
+    }
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 void SDL::ensureDecodeThread() {
     std::lock_guard<std::mutex> guard(threadLock);
-    if (decodeThread.joinable())
+    if (decodeThread.joinable()) {
         return;
+    }
     decodeThread = std::thread(decodeThreadEntry, this);
 }
 
@@ -227,16 +245,18 @@ void SDL::runDecode() {
         SDLInternalData* data = currentData.load();
         if (data == nullptr) {
             decodeBusy = false;
-            for (int slept = 0; slept < 250 && state != 0 && currentData.load() == nullptr; slept += 10)
+            for (int slept = 0; slept < 250 && state != 0 && currentData.load() == nullptr; slept += 10) {
                 sleepMS(10);
+            }
             continue;
         }
         decodeBusy = true;
         // Stop detaches the data first and then waits for this flag, so re-check after raising it.
         bool idle = currentData.load() != data || serve(data);
         decodeBusy = false;
-        if (idle)
+        if (idle) {
             sleepMS(data->decodeFinished ? 25 : 10);
+        }
     }
     state = 5;
 }
@@ -249,15 +269,17 @@ bool SDL::serve(SDLInternalData* data) {
         dropFramesBefore(data->frames, now);
     }
     SDL_AudioDeviceID id = device.load();
-    if (id == 0)
+    if (id == 0) {
         data->pending.clear(); // no device: the audio has nowhere to go
+    }
     size_t queued = id != 0 ? SDL_GetQueuedAudioSize(id) : 0;
     if (!data->pending.empty() && (queued < data->lowWaterMark || data->decodeFinished)) {
         queuePending(data);
         queued = SDL_GetQueuedAudioSize(id);
     }
-    if (data->decodeFinished && data->pending.empty())
+    if (data->decodeFinished && data->pending.empty()) {
         data->allQueued = true;
+    }
     if (data->pending.size() > data->highWaterMark) {
         AudioHasStalled = true;
         LogWarn(LG_MEDIAOUT, "Stalled audio, buffers are full.  %d\n",
@@ -273,10 +295,12 @@ bool SDL::serve(SDLInternalData* data) {
         // audio: a gap in the sound is worse than a few more frames in memory.
         bool audioStarving =
             id != 0 && data->decoder.hasAudio() && queued + data->pending.size() < data->lowWaterMark;
-        if ((data->videoFull && !audioStarving) || frames > MAX_VIDEO_FRAMES_STARVING)
+        if ((data->videoFull && !audioStarving) || frames > MAX_VIDEO_FRAMES_STARVING) {
             break;
-        if (AudioHasStalled.exchange(false))
+        }
+        if (AudioHasStalled.exchange(false)) {
             LogWarn(LG_MEDIAOUT, "Stalled audio, buffers still filling.\n");
+        }
         decodeOne(data);
         worked = true;
     }
@@ -305,12 +329,14 @@ SDLOutput::SDLOutput(const std::string& mediaFilename, MediaOutputStatus* status
         return;
     }
     SetMediaLogContext(mediaFilename);
-    if (sdlManager.initSDL())
+    if (sdlManager.initSDL()) {
         sdlManager.openAudio();
+    }
     auto opened = std::make_unique<SDLInternalData>(sdlManager.format);
     std::shared_ptr<PixelOverlayModel> model;
-    if (!videoDisabled(videoOut))
+    if (!videoDisabled(videoOut)) {
         model = PixelOverlayManager::INSTANCE.findModel(videoOut);
+    }
     int width = model ? model->getWidth() : 0;
     int height = model ? model->getHeight() : 0;
     if (!opened->decoder.open(path, opened->format, getSettingInt("AudioLayout", 0), width, height)) {
@@ -339,8 +365,9 @@ SDLOutput::~SDLOutput() {
 void SDLOutput::prefill() {
     while (!data->decodeFinished && (data->decoder.hasAudio() || data->decoder.hasVideo())) {
         bool audioFilled = data->decoder.hasAudio() && data->pending.size() > data->lowWaterMark;
-        if (audioFilled || frameCount(data) > MAX_VIDEO_FRAMES)
+        if (audioFilled || frameCount(data) > MAX_VIDEO_FRAMES) {
             break;
+        }
         decodeOne(data);
     }
 }
@@ -356,8 +383,9 @@ void SDLOutput::skipTo(int msTime) {
             size_t drop = static_cast<size_t>(std::min<long long>(skip, data->pending.size()));
             data->pending.erase(data->pending.begin(), data->pending.begin() + drop);
             skip -= static_cast<long long>(drop);
-            if (skip == 0 || data->decodeFinished)
+            if (skip == 0 || data->decodeFinished) {
                 break;
+            }
             decodeOne(data);
             std::lock_guard<std::mutex> guard(data->videoLock);
             dropFramesBefore(data->frames, msTime);
@@ -367,8 +395,9 @@ void SDLOutput::skipTo(int msTime) {
         {
             std::lock_guard<std::mutex> guard(data->videoLock);
             dropFramesBefore(data->frames, msTime);
-            if (data->frames.size() >= 2 || (!data->frames.empty() && data->frames.back().ms >= msTime))
+            if (data->frames.size() >= 2 || (!data->frames.empty() && data->frames.back().ms >= msTime)) {
                 break;
+            }
         }
         decodeOne(data);
     }
@@ -378,8 +407,9 @@ void SDLOutput::skipTo(int msTime) {
 bool SDLOutput::Start(int msTime) {
     LogDebug(LG_MEDIAOUT, "SDLOutput::Start() %X\n",
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)));
-    if (data == nullptr)
+    if (data == nullptr) {
         return false;
+    }
     SetChannelOutputFrameNumber(0);
     bool ready = sdlManager.initSDL() && sdlManager.openAudio();
     // Nothing to hear and nothing to show would never end.
@@ -389,8 +419,9 @@ bool SDLOutput::Start(int msTime) {
         m_mediaOutputStatus->status = 0;
         return false;
     }
-    if (msTime > 0)
+    if (msTime > 0) {
         skipTo(msTime);
+    }
     data->stopping = false;
     // The pending audio goes to the device before the decode thread may touch the data.
     SDL_AudioDeviceID device = sdlManager.device.load();
@@ -401,11 +432,13 @@ bool SDLOutput::Start(int msTime) {
     data->videoStartTime = GetTimeMS() - std::max(msTime, 0);
     sdlManager.currentData = data;
     sdlManager.state = 3;
-    if (data->model)
+    if (data->model) {
         StartChannelOutputThread();
+    }
     sdlManager.ensureDecodeThread();
-    if (device != 0)
+    if (device != 0) {
         SDL_PauseAudioDevice(device, 0);
+    }
     lastCurTime = -1;
     ProcessCount = 0;
     m_mediaOutputStatus->status = 1;
@@ -422,23 +455,26 @@ bool SDLOutput::Stop() {
         }
         sdlManager.currentData = nullptr;
         sdlManager.state = 4;
-        while (sdlManager.decodeBusy)
+        while (sdlManager.decodeBusy) {
             std::this_thread::yield();
+        }
     }
     // Waits for a frame the output thread may be showing from this data.
     std::lock_guard<std::mutex> guard(sdlManager.overlayLock);
     if (data != nullptr) {
         data->stopping = true;
-        if (data->model && data->modelEnabledByUs.exchange(false))
+        if (data->model && data->modelEnabledByUs.exchange(false)) {
             data->model->setState(PixelOverlayState(PixelOverlayState::Off));
+        }
     }
     m_mediaOutputStatus->status = 0;
     return true;
 }
 
 bool SDLOutput::Process() {
-    if (data == nullptr)
+    if (data == nullptr) {
         return false;
+    }
     MediaOutputStatus* status = m_mediaOutputStatus;
     if (audioDrivesClock(data)) {
         long long played;
@@ -459,13 +495,15 @@ bool SDLOutput::Process() {
         double mediaSeconds =
             static_cast<double>(played) / data->format.sampleRate / data->format.frameBytes();
         setTimeFields(status, mediaSeconds, data->duration);
-        if (data->allQueued && queued == 0)
+        if (data->allQueued && queued == 0) {
             status->status = 0;
+        }
     } else if (data->decoder.hasVideo()) {
         double mediaSeconds = (GetTimeMS() - data->videoStartTime) / 1000.0;
         setTimeFields(status, mediaSeconds, data->videoDuration / 1000.0);
-        if (mediaSeconds * 1000 > data->videoDuration && data->decodeFinished)
+        if (mediaSeconds * 1000 > data->videoDuration && data->decodeFinished) {
             status->status = 0;
+        }
     }
     LogExcess(LG_MEDIAOUT, "Elapsed: %.2d.%.3d  Remaining: %.2d Total %.2d:%.2d.\n", status->secondsElapsed,
               status->subSecondsElapsed, status->secondsRemaining, status->minutesTotal,
@@ -502,10 +540,12 @@ unsigned int SDLOutput::CurrentMediaMS() {
 
 // The caller keeps the data alive (overlayLock, or the decode thread's busy flag).
 unsigned int SDLOutput::mediaMS(SDLInternalData* data) {
-    if (data == nullptr)
+    if (data == nullptr) {
         return 0;
-    if (!audioDrivesClock(data))
+    }
+    if (!audioDrivesClock(data)) {
         return static_cast<unsigned int>(std::max(0LL, GetTimeMS() - data->videoStartTime));
+    }
     std::lock_guard<std::mutex> guard(data->lock);
     return static_cast<unsigned int>(playedBytes(data) * 1000 / data->format.frameBytes() /
                                      data->format.sampleRate);
@@ -514,16 +554,19 @@ unsigned int SDLOutput::mediaMS(SDLInternalData* data) {
 void SDLOutput::ProcessVideoOverlay(unsigned int msTime) {
     std::lock_guard<std::mutex> guard(sdlManager.overlayLock);
     SDLInternalData* data = sdlManager.currentData.load();
-    if (data == nullptr || data->stopping || !data->decoder.hasVideo() || !data->model)
+    if (data == nullptr || data->stopping || !data->decoder.hasVideo() || !data->model) {
         return;
-    if (data->videoDuration > 0 && msTime > data->videoDuration)
+    }
+    if (data->videoDuration > 0 && msTime > data->videoDuration) {
         return;
+    }
     std::vector<uint8_t> picture;
     {
         std::lock_guard<std::mutex> frames(data->videoLock);
         dropFramesBefore(data->frames, msTime);
-        if (data->frames.empty() || data->frames.front().ms > msTime)
+        if (data->frames.empty() || data->frames.front().ms > msTime) {
             return;
+        }
         picture = data->frames.front().rgb;
     }
     data->model->setData(picture.data());
@@ -536,8 +579,9 @@ void SDLOutput::ProcessVideoOverlay(unsigned int msTime) {
 bool SDLOutput::GetAudioSamples(float* samples, int count, int& sampleRate) {
     std::lock_guard<std::mutex> guard(sdlManager.overlayLock);
     SDLInternalData* data = sdlManager.currentData.load();
-    if (data == nullptr || !audioDrivesClock(data))
+    if (data == nullptr || !audioDrivesClock(data)) {
         return false;
+    }
     std::lock_guard<std::mutex> history(data->lock);
     const AudioDeviceFormat& format = data->format;
     sampleRate = format.sampleRate;

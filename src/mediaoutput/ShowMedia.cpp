@@ -63,8 +63,9 @@ bool ShowMediaPlayer::isPlaying() {
 }
 
 void ShowMediaPlayer::closeLocked() {
-    if (output == nullptr)
+    if (output == nullptr) {
         return;
+    }
     output->Close();
     delete output;
     output = nullptr;

@@ -20,14 +20,16 @@ VLCOutput::VLCOutput(const std::string& mediaFilename, MediaOutputStatus* status
     : MediaOutputBase(mediaFilename, status), videoOut(video), loops(std::max(loopCount, 1)) {
     *status = MediaOutputStatus();
     std::string path = FileExists(mediaFilename) ? mediaFilename : getKIVMediaDir("/music/" + mediaFilename);
-    if (!FileExists(path))
+    if (!FileExists(path)) {
         path = getKIVMediaDir("/videos/" + mediaFilename);
+    }
     if (!FileExists(path)) {
         LogErr(LG_MEDIAOUT, "%s does not exist!\n", mediaFilename.c_str());
         return;
     }
-    if (!sdlManager.initSDL())
+    if (!sdlManager.initSDL()) {
         return;
+    }
     std::string error;
     device = OpenAudioDevice(format, error);
     if (device == 0) {
@@ -37,26 +39,29 @@ VLCOutput::VLCOutput(const std::string& mediaFilename, MediaOutputStatus* status
     }
     SetMediaLogContext(mediaFilename);
     opened = decoder.open(path, format, getSettingInt("AudioLayout", 0)) && decoder.hasAudio();
-    if (!opened)
+    if (!opened) {
         LogErr(LG_MEDIAOUT, "%s has no audio to play\n", mediaFilename.c_str());
+    }
     status->minutesTotal = static_cast<int>(decoder.durationSeconds()) / 60;
     status->secondsTotal = static_cast<int>(decoder.durationSeconds()) % 60;
 }
 
 VLCOutput::~VLCOutput() {
     Halt();
-    if (device != 0)
+    if (device != 0) {
         SDL_CloseAudioDevice(device);
+    }
 }
 
 void VLCOutput::Halt() {
     stoppedCalled = true;
     std::lock_guard<std::mutex> guard(stopLock);
     stopRequested = true;
-    if (player.joinable() && player.get_id() != std::this_thread::get_id())
+    if (player.joinable() && player.get_id() != std::this_thread::get_id()) {
         player.join();
-    else if (player.joinable())
+    } else if (player.joinable()) {
         player.detach();
+    }
 }
 
 bool VLCOutput::Start(int /*msTime*/) {
@@ -65,8 +70,9 @@ bool VLCOutput::Start(int /*msTime*/) {
         if (!opened) {
             m_mediaOutputStatus->status = 0;
             // Nothing will play: say so as an ended playback would, from this thread.
-            if (!stoppedCalled.exchange(true))
+            if (!stoppedCalled.exchange(true)) {
                 Stopped();
+            }
         }
         return false;
     }
@@ -80,16 +86,18 @@ bool VLCOutput::Stop() {
     {
         std::lock_guard<std::mutex> guard(stopLock);
         stopRequested = true;
-        if (player.joinable() && player.get_id() != std::this_thread::get_id())
+        if (player.joinable() && player.get_id() != std::this_thread::get_id()) {
             player.join();
+        }
         if (device != 0) {
             SDL_PauseAudioDevice(device, 1);
             SDL_ClearQueuedAudio(device);
         }
         m_mediaOutputStatus->status = 0;
     }
-    if (!stoppedCalled.exchange(true))
+    if (!stoppedCalled.exchange(true)) {
         Stopped();
+    }
     return true;
 }
 
@@ -122,12 +130,14 @@ bool VLCOutput::fillQueue() {
     std::deque<VideoFrame> noVideo;
     while (static_cast<long long>(SDL_GetQueuedAudioSize(device)) < queueTarget(format) && !stopRequested) {
         if (decoder.finished()) {
-            if (loopsDone + 1 >= loops)
+            if (loopsDone + 1 >= loops) {
                 return SDL_GetQueuedAudioSize(device) > 0;
+            }
             loopsDone++;
             queuedTotal = 0;
-            if (!decoder.rewind())
+            if (!decoder.rewind()) {
                 return false;
+            }
         }
         pending.clear();
         decoder.decodePacket(pending, noVideo);
@@ -142,6 +152,7 @@ bool VLCOutput::fillQueue() {
 void VLCOutput::finish() {
     m_mediaOutputStatus->status = 0;
     LogDebug(LG_MEDIAOUT, "Background media %s has ended\n", m_mediaFilename.c_str());
-    if (!stoppedCalled.exchange(true))
+    if (!stoppedCalled.exchange(true)) {
         Stopped();
+    }
 }

@@ -43,8 +43,9 @@ void ChannelTester::RegisterCommands() {
 void ChannelTester::RecordCommandRun(const std::string& command, const std::vector<std::string>& args) {
     std::lock_guard<std::mutex> l(lock);
     runs.push_back(CommandRun{command, args});
-    if (runs.size() > MAX_RECORDED_RUNS)
+    if (runs.size() > MAX_RECORDED_RUNS) {
         runs.erase(runs.begin());
+    }
 }
 
 std::vector<ChannelTester::CommandRun> ChannelTester::GetCommandRuns() {
@@ -65,8 +66,9 @@ std::shared_ptr<httpserver::http_response> ChannelTester::render_GET(const https
         Json::Value entry;
         entry["command"] = run.command;
         entry["args"] = Json::Value(Json::arrayValue);
-        for (const auto& arg : run.args)
+        for (const auto& arg : run.args) {
             entry["args"].append(arg);
+        }
         result["commandRuns"].append(entry);
     }
     return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200,

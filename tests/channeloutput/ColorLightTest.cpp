@@ -59,11 +59,13 @@ Json::Value Config(const Case& c) {
     config["panelWidth"] = c.panelWidth;
     config["panelHeight"] = c.panelHeight;
     config["colorOrder"] = c.order;
-    if (c.cfgVersion)
+    if (c.cfgVersion) {
         config["cfgVersion"] = c.cfgVersion;
+    }
     config["gamma"] = c.gamma;
-    if (!c.brightness.isNull())
+    if (!c.brightness.isNull()) {
         config["brightness"] = c.brightness;
+    }
     config["panels"] = PanelsJson(c.panels);
     return config;
 }
@@ -78,9 +80,11 @@ struct Wire {
 };
 
 bool ZeroExcept(const std::vector<uint8_t>& f, std::initializer_list<int> set) {
-    for (size_t i = 12; i < f.size(); i++)
-        if (f[i] != 0 && std::find(set.begin(), set.end(), int(i)) == set.end())
+    for (size_t i = 12; i < f.size(); i++) {
+        if (f[i] != 0 && std::find(set.begin(), set.end(), int(i)) == set.end()) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -133,23 +137,27 @@ std::map<int, std::vector<uint8_t>> ExpectedRows(const Case& c, const std::vecto
         chain = std::max(chain, p.chain + 1);
     }
     std::map<int, std::vector<uint8_t>> rows;
-    for (int r = 0; r < outputs * c.panelHeight; r++)
+    for (int r = 0; r < outputs * c.panelHeight; r++) {
         rows[r].assign(size_t(chain) * c.panelWidth * 3, 0);
+    }
     std::vector<uint8_t> gamma = GammaTable(std::stod(c.gamma));
     for (const PanelSpec& p : c.panels) {
         Placement at = Place(legacy ? LegacySwap(p.orientation) : p.orientation, c.panelWidth, c.panelHeight);
         std::string order = p.order.empty() ? c.order : p.order;
-        for (char& letter : order)
+        for (char& letter : order) {
             letter = char(std::toupper(letter));
+        }
         int column = legacy ? p.chain : chain - 1 - p.chain;
-        for (int k = 0; k < c.panelHeight; k++)
+        for (int k = 0; k < c.panelHeight; k++) {
             for (int l = 0; l < c.panelWidth; l++) {
                 int mx = p.x + at.ox + l * at.ax + k * at.bx;
                 int my = p.y + at.oy + l * at.ay + k * at.by;
-                for (int line = 0; line < 3; line++)
+                for (int line = 0; line < 3; line++) {
                     rows[p.output * c.panelHeight + k][(column * c.panelWidth + l) * 3 + line] =
                         gamma[channels[START + (my * width + mx) * 3 + std::string("RGB").find(order[line])]];
+                }
             }
+        }
     }
     return rows;
 }
@@ -174,12 +182,14 @@ protected:
         // Exactly the daemon's buffer, so a read or write past it is caught under the sanitizers.
         channels.assign(KIVD_MAX_CHANNELS + SEQUENCE_RESERVED_BYTES, 0);
         std::mt19937 random(5);
-        for (int i = 0; i < 200000; i++)
+        for (int i = 0; i < 200000; i++) {
             channels[i] = uint8_t(random());
+        }
     }
     void TearDown() override {
-        if (output)
+        if (output) {
             output->Close();
+        }
         output.reset();
         WarningHolder::RemoveAllWarnings();
         PixelOverlayManager::INSTANCE.setAutoCreatePixelOverlayModels(true);
@@ -198,8 +208,9 @@ protected:
     }
     std::string Warnings() const {
         std::string all;
-        for (const KIVWarning& w : WarningHolder::GetWarnings())
+        for (const KIVWarning& w : WarningHolder::GetWarnings()) {
             all += w.message + "\n";
+        }
         return all;
     }
 
@@ -218,8 +229,9 @@ TEST_P(ColorLightLayouts, CardsReceiveEveryPanelPixelFromItsChannels) {
     EXPECT_EQ(cards.Requests(), c.expectedRequests);
     EXPECT_EQ(output->FirmwareVersion(), c.expectedFirmware);
     EXPECT_EQ(output->Receivers().size(), c.cards.size());
-    for (size_t i = 0; i < output->Receivers().size(); i++)
+    for (size_t i = 0; i < output->Receivers().size(); i++) {
         EXPECT_EQ(output->Receivers()[i].id, c.cards[i].id);
+    }
     bool noCards = c.firmwareSetting == 0 && c.cards.empty();
     EXPECT_EQ(Warnings().find("No receiver cards were detected on interface v0") != std::string::npos,
               noCards);
@@ -236,9 +248,10 @@ TEST_P(ColorLightLayouts, CardsReceiveEveryPanelPixelFromItsChannels) {
         EXPECT_EQ(wire.rows[row], bytes) << "row " << row;
         int pixels = rowBytes / 3;
         ASSERT_EQ(wire.chunks[row].size(), size_t((pixels + 496) / 497)) << "row " << row;
-        for (size_t i = 0; i < wire.chunks[row].size(); i++)
+        for (size_t i = 0; i < wire.chunks[row].size(); i++) {
             EXPECT_EQ(wire.chunks[row][i],
                       std::make_pair(int(i) * 497, std::min(497, pixels - int(i) * 497)));
+        }
     }
 }
 
@@ -413,9 +426,11 @@ TEST_F(ColorLightWire, TestPatternsReachTheCardsThroughEachPanel) {
     output->OverlayTestData(channels.data(), 1, 0, LEDPanel::TEST_SOLID_CYCLE, Json::Value());
     Wire wire = SendFrame(cards, 32 * 3);
     ASSERT_EQ(wire.rows.size(), 8u);
-    for (const auto& [row, bytes] : wire.rows)
-        for (size_t i = 0; i < bytes.size(); i++)
+    for (const auto& [row, bytes] : wire.rows) {
+        for (size_t i = 0; i < bytes.size(); i++) {
             ASSERT_EQ(bytes[i], i % 3 == 1 ? 255 : 0) << "row " << row << " byte " << i;
+        }
+    }
 }
 
 } // namespace

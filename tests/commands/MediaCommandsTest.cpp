@@ -52,9 +52,11 @@ protected:
     std::vector<int16_t> Heard(const std::string& file) {
         std::vector<int16_t> samples = Samples16(ReadBytes(file));
         std::vector<int16_t> sound;
-        for (int16_t s : samples)
-            if (s != 0)
+        for (int16_t s : samples) {
+            if (s != 0) {
                 sound.push_back(s);
+            }
+        }
         return sound;
     }
     static inline TestMediaDir* media = nullptr;
@@ -92,8 +94,9 @@ TEST_F(MediaCommands, VolumeCommandsSetAndChangeTheVolume) {
 
 TEST_F(MediaCommands, CommandsAreDescribedForTheirForms) {
     std::map<std::string, Json::Value> described;
-    for (const Json::Value& d : CommandManager::INSTANCE.getDescriptions())
+    for (const Json::Value& d : CommandManager::INSTANCE.getDescriptions()) {
         described[d["name"].asString()] = d;
+    }
     const std::pair<const char*, const char*> texts[] = {
         {"Play Media", "Plays the media in the background"},
         {"Stop Media", "Stops the media in the background started via a command"},

@@ -74,10 +74,12 @@ protected:
     // A frame of the test video on the output: every pixel R = 10 N, G = 255 - 10 N, B = 64.
     bool ShowsVideo() {
         std::vector<unsigned char> frame = Recorded();
-        if (frame.empty() || frame[2] != 64)
+        if (frame.empty() || frame[2] != 64) {
             return false;
-        for (int at = 0; at < CHANNELS; at += 3)
+        }
+        for (int at = 0; at < CHANNELS; at += 3) {
             EXPECT_EQ(frame[at + 1], 255 - frame[at]);
+        }
         return true;
     }
     // The model's own channel data, as another process sees it, back to black as before playback.

@@ -36,9 +36,11 @@ uint8_t Sent(int c) {
 }
 
 bool PixelShows(const ShownPanel& shown, int x, int y, int mx, int my, int matrixWidth) {
-    for (int line = 0; line < 3; line++)
-        if (shown.at(x, y)[line] != Sent((my * matrixWidth + mx) * 3 + line))
+    for (int line = 0; line < 3; line++) {
+        if (shown.at(x, y)[line] != Sent((my * matrixWidth + mx) * 3 + line)) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -93,10 +95,13 @@ TEST_F(DaemonRGBMatrix, ShowsBridgeDataOnThePanelsAndReloadsARewrittenLayout) {
     ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop")) << daemon.output();
     ASSERT_TRUE(daemon.waitForOutput("Configured RGBMatrix Channel Output")) << daemon.output();
     bool whole = Shows(16, 16, [](const ShownPanel& s) {
-        for (int y = 0; y < 8; y++)
-            for (int x = 0; x < 16; x++)
-                if (!PixelShows(s, x, y, x, y, 16) || !PixelShows(s, x, 8 + y, 15 - x, 15 - y, 16))
+        for (int y = 0; y < 8; y++) {
+            for (int x = 0; x < 16; x++) {
+                if (!PixelShows(s, x, y, x, y, 16) || !PixelShows(s, x, 8 + y, 15 - x, 15 - y, 16)) {
                     return false;
+                }
+            }
+        }
         return true;
     });
     ASSERT_TRUE(whole) << "valid " << shown.valid << " " << shown.width << "x" << shown.height << "\n"
@@ -110,10 +115,13 @@ TEST_F(DaemonRGBMatrix, ShowsBridgeDataOnThePanelsAndReloadsARewrittenLayout) {
                 Outputs(name, 16, Panel(0, 0, "N", 16, 0) + ", " + Panel(0, 1, "N", 0, 0)), true);
     ASSERT_TRUE(daemon.waitForOutputAfter(mark, "Configured RGBMatrix Channel Output")) << daemon.output();
     whole = Shows(32, 8, [](const ShownPanel& s) {
-        for (int y = 0; y < 8; y++)
-            for (int x = 0; x < 32; x++)
-                if (!PixelShows(s, x, y, x, y, 32))
+        for (int y = 0; y < 8; y++) {
+            for (int x = 0; x < 32; x++) {
+                if (!PixelShows(s, x, y, x, y, 32)) {
                     return false;
+                }
+            }
+        }
         return true;
     });
     EXPECT_TRUE(whole) << daemon.output().substr(mark);

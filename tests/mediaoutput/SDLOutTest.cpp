@@ -52,8 +52,9 @@ protected:
     }
     // Starts at startMS and calls Process as the main loop would until the file has played.
     static bool PlayToEnd(SDLOutput& output, int startMS = 0) {
-        if (!output.Start(startMS))
+        if (!output.Start(startMS)) {
             return false;
+        }
         bool ended = WaitFor([&] { return !output.Process(); }, 5000, 10);
         output.Close();
         return ended;
@@ -102,8 +103,9 @@ TEST_F(SDLOut, ToneReachesTheDeviceWholeAtTheVolumeFromTheStartPosition) {
         ASSERT_LT(at, static_cast<long>(heard.size()));
         ASSERT_GE(heard.size() - at, expected.size() - skipExpected) << "audio was dropped";
         int wrong = 0;
-        for (size_t i = skipExpected; i < expected.size(); i++)
+        for (size_t i = skipExpected; i < expected.size(); i++) {
             wrong += std::abs(heard[at + i - skipExpected] - expected[i] * gain) > 1;
+        }
         EXPECT_EQ(wrong, 0) << "samples dropped, repeated or not scaled";
         std::vector<int16_t> played(heard.begin() + at, heard.begin() + at + expected.size() - skipExpected);
         EXPECT_NEAR(FrequencyOf(played), 440, 5);
@@ -164,8 +166,9 @@ TEST_F(SDLOut, WithoutAnAudioDriverPlaybackIsRefusedWithAWarning) {
         EXPECT_FALSE(output.Start(0));
     }
     bool warned = false;
-    for (const KIVWarning& w : WarningHolder::GetWarnings())
+    for (const KIVWarning& w : WarningHolder::GetWarnings()) {
         warned |= startsWith(w.message, "Could not initialize SDL");
+    }
     EXPECT_TRUE(warned);
     setenv("SDL_AUDIODRIVER", "disk", 1);
 }

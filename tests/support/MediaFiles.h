@@ -59,8 +59,9 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
 // Interleaved little-endian 16-bit samples from an offset on.
 inline std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes, size_t offset = 0) {
     std::vector<int16_t> samples;
-    for (size_t i = offset; i + 1 < bytes.size(); i += 2)
+    for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
         samples.push_back(static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
     return samples;
 }
 
@@ -71,8 +72,9 @@ inline std::vector<int16_t> WavSamples(const std::string& path) {
     while (at + 8 <= bytes.size()) {
         uint32_t size =
             bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t(bytes[at + 7]) << 24;
-        if (std::string(bytes.begin() + at, bytes.begin() + at + 4) == "data")
+        if (std::string(bytes.begin() + at, bytes.begin() + at + 4) == "data") {
             return Samples16(std::vector<uint8_t>(bytes.begin() + at + 8, bytes.begin() + at + 8 + size));
+        }
         at += 8 + size + (size & 1);
     }
     return {};
@@ -81,24 +83,27 @@ inline std::vector<int16_t> WavSamples(const std::string& path) {
 // Where `needle` first occurs in `haystack`, or -1.
 inline long Find(const std::vector<int16_t>& haystack, const std::vector<int16_t>& needle) {
     for (size_t i = 0; needle.size() <= haystack.size() && i + needle.size() <= haystack.size(); i++) {
-        if (std::equal(needle.begin(), needle.end(), haystack.begin() + i))
+        if (std::equal(needle.begin(), needle.end(), haystack.begin() + i)) {
             return static_cast<long>(i);
+        }
     }
     return -1;
 }
 
 inline int PeakOf(const std::vector<int16_t>& samples) {
     int peak = 0;
-    for (int16_t s : samples)
+    for (int16_t s : samples) {
         peak = std::max(peak, std::abs(static_cast<int>(s)));
+    }
     return peak;
 }
 
 // Sign changes of the first channel per second: twice the frequency of a pure tone.
 inline double FrequencyOf(const std::vector<int16_t>& stereo) {
     int changes = 0;
-    for (size_t i = 2; i < stereo.size(); i += 2)
+    for (size_t i = 2; i < stereo.size(); i += 2) {
         changes += (stereo[i - 2] < 0) != (stereo[i] < 0);
+    }
     return changes / 2.0 / (stereo.size() / 2.0 / RATE);
 }
 

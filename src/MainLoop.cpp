@@ -15,6 +15,7 @@
 #include "httpAPI.h"
 #include "kivd.h"
 #include "mediaoutput/MediaOutput.h"
+#include "mediaoutput/ShowMedia.h"
 #include "overlays/PixelOverlayManager.h"
 #include "platform/GPIOManager.h"
 #include "player/ChannelTester.h"
@@ -226,6 +227,7 @@ void runIteration(LoopState& state, APIServer& apiServer) {
     }
     keepOutputRunning(result, state);
     modeWork(state);
+    ShowMediaPlayer::INSTANCE.process();
     if (result == EPollManager::FORCE_OUTPUT) {
         ForceChannelOutputNow();
     }

@@ -107,6 +107,28 @@ void addMqtt(Json::Value& result) {
     result["MQTT"] = broker;
 }
 
+// The media playing now (name, whole seconds elapsed and remaining); false when none plays.
+bool playingMedia(std::string& name, long long& elapsed, long long& remaining) {
+    std::lock_guard<std::mutex> lk(mediaOutputLock);
+    if (!mediaOutput) {
+        return false;
+    }
+    name = mediaOutput->m_mediaFilename;
+    elapsed = mediaOutputStatus->secondsElapsed;
+    remaining = mediaOutputStatus->secondsRemaining;
+    return true;
+}
+
+void addProgress(Json::Value& result, const std::string& mediaName, long long elapsed, long long remaining) {
+    result["media_filename"] = MediaBaseName(mediaName);
+    result["current_song"] = result["media_filename"];
+    result["seconds_played"] = std::to_string(elapsed);
+    result["seconds_elapsed"] = std::to_string(elapsed);
+    result["seconds_remaining"] = std::to_string(remaining);
+    result["time_elapsed"] = secondsToTime(elapsed);
+    result["time_remaining"] = secondsToTime(remaining);
+}
+
 // A remote follows its master's sequence and media, so it reports what it is playing itself.
 void addRemoteBlock(Json::Value& result) {
     std::string sequenceName, mediaName;
@@ -116,28 +138,15 @@ void addRemoteBlock(Json::Value& result) {
         elapsed = sequence->GetPositionMS() / 1000;
         remaining = sequence->GetRemainingMS() / 1000;
     }
-    {
-        std::lock_guard<std::mutex> lk(mediaOutputLock);
-        if (mediaOutput) {
-            mediaName = mediaOutput->m_mediaFilename;
-            elapsed = mediaOutputStatus->secondsElapsed;
-            remaining = mediaOutputStatus->secondsRemaining;
-        }
-    }
+    playingMedia(mediaName, elapsed, remaining);
     if (!sequenceName.empty() || !mediaName.empty()) {
         result["status"] = 1;
         result["status_name"] = "playing";
     }
     result["playlist"] = sequenceName;
     result["sequence_filename"] = sequenceName;
-    result["media_filename"] = MediaBaseName(mediaName);
     result["current_sequence"] = sequenceName;
-    result["current_song"] = result["media_filename"];
-    result["seconds_played"] = std::to_string(elapsed);
-    result["seconds_elapsed"] = std::to_string(elapsed);
-    result["seconds_remaining"] = std::to_string(remaining);
-    result["time_elapsed"] = secondsToTime(elapsed);
-    result["time_remaining"] = secondsToTime(remaining);
+    addProgress(result, mediaName, elapsed, remaining);
 }
 
 void addPlayerBlock(Json::Value& result) {
@@ -146,6 +155,12 @@ void addPlayerBlock(Json::Value& result) {
     next["start_time"] = scheduler ? scheduler->GetNextPlaylistStartStr() : "";
     result["next_playlist"] = next;
     Player::INSTANCE.GetCurrentStatus(result);
+    // Media started by command plays without a playlist; show its progress all the same.
+    std::string mediaName;
+    long long elapsed = 0, remaining = 0;
+    if (playingMedia(mediaName, elapsed, remaining)) {
+        addProgress(result, mediaName, elapsed, remaining);
+    }
     result["scheduler"] = scheduler ? scheduler->GetInfo() : Json::Value(Json::objectValue);
 }
 

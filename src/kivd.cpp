@@ -4,6 +4,7 @@
 #include "MainLoop.h"
 #include "OutputMonitor.h"
 #include "channeloutput/ChannelOutputSetup.h"
+#include "commands/MediaCommands.h"
 #include "common/CommandManager.h"
 #include "common/Common.h"
 #include "common/ConfigChecks.h"
@@ -13,6 +14,7 @@
 #include "common/UrlHelpers.h"
 #include "common/WarningHolder.h"
 #include "mediaoutput/MediaOutput.h"
+#include "mediaoutput/ShowMedia.h"
 #include "overlays/PixelOverlayManager.h"
 #include "platform/GPIOManager.h"
 #include "platform/PinCapabilities.h"
@@ -274,6 +276,22 @@ static void systemTopicCallback(const std::string& topic, const std::string&) {
     }
 }
 
+// "/set/command" runs the command in the payload ({"command": NAME, "args": [...]}), as "/command"
+// of the API does; a result that completes later (a URL request) finishes in the background.
+static void commandTopicCallback(const std::string& topic, const std::string& payload) {
+    Json::Value command;
+    if (!LoadJsonFromString(payload, command) || !command.isObject()) {
+        LogWarn(LG_COMMAND, "Invalid command on %s: %s\n", topic.c_str(), payload.c_str());
+        return;
+    }
+    std::unique_ptr<Command::Result> result = CommandManager::INSTANCE.run(command);
+    if (result->isError()) {
+        LogWarn(LG_COMMAND, "Command from %s failed: %s\n", topic.c_str(), result->get().c_str());
+    } else if (!result->isDone()) {
+        CommandManager::INSTANCE.finishLater(std::move(result));
+    }
+}
+
 static void startMQTT() {
     std::string host = getSetting("MQTTHost", "");
     if (host.empty()) {
@@ -351,6 +369,7 @@ static void startServices() {
     Events::AddCallback("/system/kivd/#", kivdTopicCallback);
     Events::AddCallback("/system/shutdown", systemTopicCallback);
     Events::AddCallback("/system/restart", systemTopicCallback);
+    Events::AddCallback("/set/command", commandTopicCallback);
     WarningHolder::StartNotifyThread();
     LogInfo(LG_GENERAL, "Creating Scheduler, Playlist, and Sequence\n");
     schedulerObject = std::make_unique<Scheduler>();
@@ -367,6 +386,8 @@ static void startServices() {
     PluginManager::INSTANCE.init();
     InitMediaOutput();
     PixelOverlayManager::INSTANCE.Initialize();
+    ShowMediaPlayer::INSTANCE.Init();
+    RegisterMediaCommands();
     PingManager::INSTANCE.Initialize();
     InitializeChannelOutputs();
     PluginManager::INSTANCE.loadUserPlugins();
@@ -378,6 +399,8 @@ static void startServices() {
 static std::string stopServices() {
     CommandManager::INSTANCE.TriggerPreset("KIVD_STOPPED");
     Events::PrepareForShutdown();
+    CleanupCommandMedia();
+    ShowMediaPlayer::INSTANCE.Cleanup();
     CleanupMediaOutput();
     CloseEffects();
     CloseChannelOutputs();

@@ -4,9 +4,12 @@
 #include "Common.h"
 #include "ConfigChecks.h"
 #include "Log.h"
+#include "Timers.h"
 
+#include <chrono>
 #include <exception>
 #include <set>
+#include <thread>
 
 CommandManager CommandManager::INSTANCE;
 
@@ -137,6 +140,9 @@ void CommandManager::Cleanup() {
     for (auto& [name, cmd] : removed) {
         delete cmd;
     }
+    std::lock_guard<std::mutex> guard(unfinishedLock);
+    unfinished.clear();
+    Timers::INSTANCE.stopPeriodicTimer("CommandManager:Unfinished");
 }
 
 void CommandManager::addCommand(Command* cmd) {
@@ -241,10 +247,50 @@ int CommandManager::TriggerPreset(const std::string& name,
         std::unique_ptr<Command::Result> result = run(command);
         if (result->isError()) {
             LogWarn(LG_COMMAND, "Preset %s: %s\n", name.c_str(), result->get().c_str());
+        } else if (!result->isDone()) {
+            finishLater(std::move(result));
         }
         count++;
     }
     return count;
+}
+
+void CommandManager::finishLater(std::unique_ptr<Command::Result> result) {
+    std::lock_guard<std::mutex> guard(unfinishedLock);
+    unfinished.push_back({std::move(result), GetTimeMS() + RESULT_WAIT_MS});
+    if (unfinished.size() == 1) {
+        Timers::INSTANCE.addPeriodicTimer("CommandManager:Unfinished", 10, [this] { pollUnfinished(); });
+    }
+}
+
+void CommandManager::pollUnfinished() {
+    std::list<Unfinished> finished;
+    std::lock_guard<std::mutex> guard(unfinishedLock);
+    long long now = GetTimeMS();
+    for (auto it = unfinished.begin(); it != unfinished.end();) {
+        if (it->result->isDone() || now >= it->deadline) {
+            if (!it->result->isDone()) {
+                LogWarn(LG_COMMAND, "A command result did not finish in time and was dropped\n");
+            }
+            it = unfinished.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (unfinished.empty()) {
+        Timers::INSTANCE.stopPeriodicTimer("CommandManager:Unfinished");
+    }
+}
+
+bool CommandManager::waitUntilDone(Command::Result& result) {
+    long long deadline = GetTimeMS() + RESULT_WAIT_MS;
+    while (!result.isDone()) {
+        if (GetTimeMS() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 Json::Value CommandManager::getDescriptions() {
@@ -322,6 +368,9 @@ std::shared_ptr<http_response> CommandManager::runFromRequest(const httpserver::
         return unknownCommandResponse(name);
     }
     std::unique_ptr<Command::Result> result = run(command);
+    if (!waitUntilDone(*result)) {
+        return plainResponse("Command " + name + " did not finish in time", 504);
+    }
     return std::make_shared<string_response>(result->get(), result->isError() ? 500 : 200,
                                              result->contentType());
 }

@@ -11,6 +11,7 @@
 #include "Command.h"
 #include "httpserver/httpserver.h"
 
+#include <list>
 #include <map>
 #include <mutex>
 
@@ -35,6 +36,14 @@ public:
 
     Json::Value getDescriptions();
 
+    // A result that completes later (isDone false) is polled by its owner until done. Callers that
+    // do not wait hand it here: the main loop's timers poll it until it is done or
+    // RESULT_WAIT_MS have passed, then it is dropped.
+    void finishLater(std::unique_ptr<Command::Result> result);
+    // Polls until the result is done; false (the result left unfinished) after RESULT_WAIT_MS.
+    static bool waitUntilDone(Command::Result& result);
+    static constexpr int RESULT_WAIT_MS = 30000;
+
     std::shared_ptr<httpserver::http_response> render_GET(const httpserver::http_request& req) override;
     std::shared_ptr<httpserver::http_response> render_POST(const httpserver::http_request& req) override;
 
@@ -42,4 +51,12 @@ private:
     std::mutex lock;
     std::map<std::string, Command*> commands;
     std::shared_ptr<httpserver::http_response> runFromRequest(const httpserver::http_request& req);
+    void pollUnfinished();
+
+    struct Unfinished {
+        std::unique_ptr<Command::Result> result;
+        long long deadline; // GetTimeMS() time it is given up at
+    };
+    std::mutex unfinishedLock;
+    std::list<Unfinished> unfinished; // guarded by unfinishedLock
 };

@@ -14,6 +14,13 @@ MediaOutputStatus* mediaOutputStatus = &status;
 MediaOutputBase* mediaOutput = nullptr;
 std::mutex mediaOutputLock;
 
+MediaOutputBase::MediaOutputBase(const std::string& mediaFilename, MediaOutputStatus* status)
+    : m_mediaFilename(mediaFilename), m_mediaOutputStatus(status) {}
+
+void MediaOutputBase::SetVolume(int volume) {
+    setVolume(volume);
+}
+
 void InitMediaOutput() {
     // A value from the settings file may be out of range; clamp it once here.
     setVolume(getVolume());
@@ -32,4 +39,8 @@ void setVolume(int volume) {
 
 int getVolume() {
     return std::clamp(getSettingInt("volume", DEFAULT_VOLUME), 0, 100);
+}
+
+float VolumeGain(int adjustment) {
+    return std::clamp(getVolume() + adjustment, 0, 100) / 100.0f;
 }

@@ -249,7 +249,18 @@ void PixelOverlayManager::modelStateChanged(PixelOverlayModel* model, const Pixe
     activeCount = static_cast<int>(active.size());
 }
 
+void PixelOverlayManager::setFramePrepass(std::function<void()> prepass) {
+    std::lock_guard<std::mutex> lock(prepassLock);
+    framePrepass = std::move(prepass);
+}
+
 void PixelOverlayManager::doOverlays(unsigned char* channels) {
+    {
+        std::lock_guard<std::mutex> lock(prepassLock);
+        if (framePrepass) {
+            framePrepass();
+        }
+    }
     if (!hasActiveOverlays()) {
         return;
     }

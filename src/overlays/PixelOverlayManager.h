@@ -81,6 +81,9 @@ public:
                            const PixelOverlayState& newState);
     // Per frame, before the outputs prepare their data: flush pictures, then lay the models over.
     void doOverlays(unsigned char* channels);
+    // Work that draws into models every frame before they are laid over (video playback); runs on
+    // the channel-output thread at the start of doOverlays. An empty function removes it.
+    void setFramePrepass(std::function<void()> prepass);
 
     void addPeriodicUpdate(int periodMS, PixelOverlayModel* model);
     void removePeriodicUpdate(PixelOverlayModel* model);
@@ -127,4 +130,7 @@ private:
     unsigned long updateGeneration = 0;           // guarded by updateLock
     bool stopUpdates = false;                     // guarded by updateLock
     std::thread updateThread;
+
+    std::mutex prepassLock;
+    std::function<void()> framePrepass; // guarded by prepassLock
 };

@@ -28,6 +28,9 @@ void runDatagram(const std::string& text, const sockaddr_un& from, socklen_t fro
     LogDebug(LG_COMMAND, "Command socket: %s\n", text.c_str());
     std::unique_ptr<Command::Result> result = CommandManager::INSTANCE.run(name, parts);
     std::string reply = result ? result->get() : "";
+    if (result && !result->isDone()) {
+        CommandManager::INSTANCE.finishLater(std::move(result)); // the reply does not wait for it
+    }
     if (fromLen > sizeof(sa_family_t)) {
         sendto(commandSocket, reply.data(), reply.size(), MSG_DONTWAIT,
                reinterpret_cast<const sockaddr*>(&from), fromLen);

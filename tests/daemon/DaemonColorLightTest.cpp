@@ -6,6 +6,7 @@
 #include "e131bridge/WirePackets.h"
 #include "support/ColorLightReceiver.h"
 #include "support/DaemonProcess.h"
+#include "support/HttpClient.h"
 #include "support/NetNamespace.h"
 #include "support/TestMediaDir.h"
 #include "support/WaitFor.h"
@@ -81,22 +82,41 @@ TEST_F(DaemonColorLight, CardsShowTheBridgedPictureAtTheConfiguredBrightness) {
 
     std::map<int, std::vector<uint8_t>> expected = ExpectedRows(LAYOUT, channels);
     Wire shown;
-    bool same = WaitFor(
-        [&] {
-            SendFrame();
-            cards.Clear();
-            // Two frames' display frames, so the rows between them are one whole frame.
-            if (!cards.WaitForFrames(0x01, 4, 1000))
-                return false;
-            shown = Decode(cards.Frames(), 16 * 3);
-            return shown.rows == expected;
-        },
-        10000, 20);
-    EXPECT_TRUE(same) << daemon.output();
+    auto cardsShow = [&](const std::map<int, std::vector<uint8_t>>& rows, bool sendData) {
+        return WaitFor(
+            [&] {
+                if (sendData)
+                    SendFrame();
+                cards.Clear();
+                // Two frames' display frames, so the rows between them are one whole frame.
+                if (!cards.WaitForFrames(0x01, 4, 1000))
+                    return false;
+                shown = Decode(cards.Frames(), 16 * 3);
+                return shown.rows == rows;
+            },
+            10000, 20);
+    };
+    EXPECT_TRUE(cardsShow(expected, true)) << daemon.output();
     EXPECT_EQ(shown.problems, "");
     ASSERT_GE(shown.brightness.size(), 2u);
     EXPECT_EQ(shown.brightness[0], 127);
     EXPECT_EQ(shown.display[0], 127);
+
+    // The panels' own test pattern, first cycle: every panel's red line lit, whatever its colour
+    // order; dark again after the stop.
+    auto command = [](const std::string& name, const std::string& args) {
+        return HttpPost("http://127.0.0.1:32322/command",
+                        R"({"command": ")" + name + R"(", "args": )" + args + "}")
+            .status;
+    };
+    ASSERT_EQ(200, command("Test Start", R"(["60000", "Output Specific", "ColorLight Panels", "1"])"));
+    std::map<int, std::vector<uint8_t>> red;
+    for (int row = 0; row < 16; row++)
+        for (int x = 0; x < 16; x++)
+            red[row].insert(red[row].end(), {255, 0, 0});
+    EXPECT_TRUE(cardsShow(red, false));
+    ASSERT_EQ(200, command("Test Stop", "[]"));
+    EXPECT_TRUE(cardsShow(ExpectedRows(LAYOUT, std::vector<uint8_t>(768)), false));
     EXPECT_EQ(media.read("tmp/warnings.json").find("ColorLight"), std::string::npos)
         << media.read("tmp/warnings.json");
     daemon.signal(SIGTERM);

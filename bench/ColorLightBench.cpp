@@ -15,6 +15,7 @@
 #include "player/Sequence.h"
 #include "support/NetNamespace.h"
 
+#include "PanelBenchConfig.h"
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -37,24 +38,9 @@ constexpr int START = 3000;
 constexpr int64_t ROW_BUFFER_BYTES = int64_t(OUTPUTS) * CHAIN * PANEL_WIDTH * PANEL_HEIGHT * 3;
 
 Json::Value Config() {
-    Json::Value config;
+    Json::Value config = PanelMatrixBenchConfig(OUTPUTS, CHAIN, PANEL_WIDTH, PANEL_HEIGHT);
     config["interface"] = "v0";
     config["cfgVersion"] = 2;
-    config["panelWidth"] = PANEL_WIDTH;
-    config["panelHeight"] = PANEL_HEIGHT;
-    config["gamma"] = "2.2";
-    for (int o = 0; o < OUTPUTS; o++) {
-        for (int c = 0; c < CHAIN; c++) {
-            Json::Value panel;
-            panel["outputNumber"] = o;
-            panel["panelNumber"] = c;
-            panel["orientation"] = (c % 2) ? "U" : "N";
-            panel["colorOrder"] = (c % 3) ? "RGB" : "GRB";
-            panel["xOffset"] = c * PANEL_WIDTH;
-            panel["yOffset"] = o * PANEL_HEIGHT;
-            config["panels"].append(panel);
-        }
-    }
     return config;
 }
 
@@ -83,9 +69,7 @@ struct Setup {
         KIVLogger::INSTANCE.ChannelOut.level = KIVLOG_WARN;
         PixelOverlayManager::INSTANCE.setAutoCreatePixelOverlayModels(false);
         SetSetting("ColorlightFirmwareVersion", 12); // no discovery
-        for (size_t i = 0; i < channels.size(); i++) {
-            channels[i] = static_cast<uint8_t>(i * 31 + 7);
-        }
+        FillBenchChannels(channels);
         Json::Value config = Config();
         output = std::make_unique<ColorLight5a75Output>(START, 0);
         if (!output->Init(config)) {
@@ -116,20 +100,13 @@ Setup& setup() {
     return s;
 }
 
-void PerByte(benchmark::State& state, int64_t bytes) {
-    state.SetBytesProcessed(state.iterations() * bytes);
-    state.counters["per_byte"] =
-        benchmark::Counter(static_cast<double>(bytes),
-                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 void FillRowBuffer(benchmark::State& state) {
     Setup& s = setup();
     for (auto _ : state) {
         s.output->FillRowBuffer(s.channels.data());
         benchmark::ClobberMemory();
     }
-    PerByte(state, ROW_BUFFER_BYTES);
+    ReportPerByte(state, ROW_BUFFER_BYTES);
 }
 
 // Every panel's map through the table into its place in the rows, chain mirrored as on the cards.
@@ -154,7 +131,7 @@ void GammaGather(benchmark::State& state) {
         benchmark::DoNotOptimize(s.rows.data());
         benchmark::ClobberMemory();
     }
-    PerByte(state, ROW_BUFFER_BYTES);
+    ReportPerByte(state, ROW_BUFFER_BYTES);
 }
 
 void SendRows(benchmark::State& state) {
@@ -162,7 +139,7 @@ void SendRows(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(s.output->SendMessages(s.output->RowMessages()));
     }
-    PerByte(state, s.wireBytes);
+    ReportPerByte(state, s.wireBytes);
 }
 
 void BareSendmmsg(benchmark::State& state) {
@@ -175,7 +152,7 @@ void BareSendmmsg(benchmark::State& state) {
             sent += result > 0 ? result : 0;
         }
     }
-    PerByte(state, s.wireBytes);
+    ReportPerByte(state, s.wireBytes);
 }
 
 void Frame(benchmark::State& state) {
@@ -196,4 +173,5 @@ BENCHMARK(SendRows)->UseRealTime();
 BENCHMARK(BareSendmmsg)->UseRealTime();
 BENCHMARK(Frame)->UseRealTime();
 
-KIV_BENCHMARK_MAIN_WITH_RATIOS({"FillRowBuffer", "GammaGather"}, {"SendRows/real_time", "BareSendmmsg/real_time"})
+KIV_BENCHMARK_MAIN_WITH_RATIOS({"FillRowBuffer", "GammaGather"},
+                               {"SendRows/real_time", "BareSendmmsg/real_time"})

@@ -5,6 +5,7 @@
 //                  into a row buffer of the same size and placement;
 //   SendRows       (the output's SendMessages of its brightness and row messages) vs BareSendmmsg:
 //                  the same prepared messages handed to sendmmsg on a socket bound to the same end.
+//   PrepData       (both halves and the sub-matrices) vs GatherThenBareSend: both bounds in turn.
 // Frame (PrepData + SendData) reports frames (items) and wire bytes a second.
 
 #include "channeloutput/ColorLight-5a-75/ColorLight-5a-75.h"
@@ -110,26 +111,40 @@ void FillRowBuffer(benchmark::State& state) {
 }
 
 // Every panel's map through the table into its place in the rows, chain mirrored as on the cards.
-void GammaGather(benchmark::State& state) {
-    Setup& s = setup();
+void GatherOnce(Setup& s) {
     const uint8_t* data = s.channels.data() + START;
     const size_t rowBytes = size_t(CHAIN) * PANEL_WIDTH * 3;
-    for (auto _ : state) {
-        for (int o = 0; o < OUTPUTS; o++) {
-            for (int index : s.layout->OutputPanels(o)) {
-                const LEDPanel& panel = s.layout->Panel(index);
-                const int32_t* __restrict m = panel.pixelMap.data();
-                uint8_t* __restrict out = s.rows.data() + size_t(o) * PANEL_HEIGHT * rowBytes +
-                                          size_t(CHAIN - 1 - panel.panelNumber) * PANEL_WIDTH * 3;
-                for (int y = 0; y < PANEL_HEIGHT; y++, out += rowBytes, m += PANEL_WIDTH * 3) {
-                    for (int k = 0; k < PANEL_WIDTH * 3; k++) {
-                        out[k] = s.gamma[data[m[k]]];
-                    }
+    for (int o = 0; o < OUTPUTS; o++) {
+        for (int index : s.layout->OutputPanels(o)) {
+            const LEDPanel& panel = s.layout->Panel(index);
+            const int32_t* __restrict m = panel.pixelMap.data();
+            uint8_t* __restrict out = s.rows.data() + size_t(o) * PANEL_HEIGHT * rowBytes +
+                                      size_t(CHAIN - 1 - panel.panelNumber) * PANEL_WIDTH * 3;
+            for (int y = 0; y < PANEL_HEIGHT; y++, out += rowBytes, m += PANEL_WIDTH * 3) {
+                for (int k = 0; k < PANEL_WIDTH * 3; k++) {
+                    out[k] = s.gamma[data[m[k]]];
                 }
             }
         }
-        benchmark::DoNotOptimize(s.rows.data());
-        benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(s.rows.data());
+    benchmark::ClobberMemory();
+}
+
+// The output's own prepared messages, handed to the kernel until all are taken.
+void BareSendOnce(Setup& s) {
+    std::vector<mmsghdr>& messages = s.output->RowMessages().messages;
+    const int total = int(messages.size());
+    for (int sent = 0; sent < total;) {
+        int result = sendmmsg(s.fd, &messages[sent], unsigned(total - sent), MSG_DONTWAIT);
+        sent += result > 0 ? result : 0;
+    }
+}
+
+void GammaGather(benchmark::State& state) {
+    Setup& s = setup();
+    for (auto _ : state) {
+        GatherOnce(s);
     }
     ReportPerByte(state, ROW_BUFFER_BYTES);
 }
@@ -144,13 +159,26 @@ void SendRows(benchmark::State& state) {
 
 void BareSendmmsg(benchmark::State& state) {
     Setup& s = setup();
-    std::vector<mmsghdr>& messages = s.output->RowMessages().messages;
-    const int total = int(messages.size());
     for (auto _ : state) {
-        for (int sent = 0; sent < total;) {
-            int result = sendmmsg(s.fd, &messages[sent], unsigned(total - sent), MSG_DONTWAIT);
-            sent += result > 0 ? result : 0;
-        }
+        BareSendOnce(s);
+    }
+    ReportPerByte(state, s.wireBytes);
+}
+
+// The whole of PrepData (sub-matrices, rows, brightness and row frames) against both bounds in turn.
+void PrepData(benchmark::State& state) {
+    Setup& s = setup();
+    for (auto _ : state) {
+        s.output->PrepData(s.channels.data());
+    }
+    ReportPerByte(state, s.wireBytes);
+}
+
+void GatherThenBareSend(benchmark::State& state) {
+    Setup& s = setup();
+    for (auto _ : state) {
+        GatherOnce(s);
+        BareSendOnce(s);
     }
     ReportPerByte(state, s.wireBytes);
 }
@@ -171,7 +199,10 @@ BENCHMARK(FillRowBuffer);
 BENCHMARK(GammaGather);
 BENCHMARK(SendRows)->UseRealTime();
 BENCHMARK(BareSendmmsg)->UseRealTime();
+BENCHMARK(PrepData)->UseRealTime();
+BENCHMARK(GatherThenBareSend)->UseRealTime();
 BENCHMARK(Frame)->UseRealTime();
 
 KIV_BENCHMARK_MAIN_WITH_RATIOS({"FillRowBuffer", "GammaGather"},
-                               {"SendRows/real_time", "BareSendmmsg/real_time"})
+                               {"SendRows/real_time", "BareSendmmsg/real_time"},
+                               {"PrepData/real_time", "GatherThenBareSend/real_time"})

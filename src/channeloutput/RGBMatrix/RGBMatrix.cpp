@@ -204,6 +204,17 @@ void GatherRow(const unsigned char* __restrict data, const int32_t* __restrict m
         row[k] = gamma[data[map[k]]];
     }
 }
+
+// The simulated panel takes a row in one call; the library takes it pixel by pixel.
+void PutRow(rgb_matrix::FrameCanvas* canvas, int left, int y, int count, const uint8_t* rgb) {
+#ifdef KIV_RGB_MATRIX_STAND_IN
+    canvas->SetRowPixels(left, y, count, rgb);
+#else
+    for (int x = left; x < left + count; x++, rgb += 3) {
+        canvas->SetPixel(x, y, rgb[0], rgb[1], rgb[2]);
+    }
+#endif
+}
 } // namespace
 
 void RGBMatrixOutput::PrepData(unsigned char* channelData) {
@@ -214,8 +225,8 @@ void RGBMatrixOutput::PrepData(unsigned char* channelData) {
     matrix->OverlaySubMatrices(channelData);
     // Each panel row is first gathered through the table into a local row, where the compiler
     // knows no store can change the map, the table or the channel data, so the gather runs as a
-    // tight loop; the canvas then takes the row pixel by pixel. Locals throughout: the canvas stores
-    // are bytes, which the compiler must assume may change any member.
+    // tight loop; the canvas then takes the whole row. Locals throughout: the canvas stores are
+    // bytes, which the compiler must assume may change any member.
     const unsigned char* data = channelData + m_startChannel;
     rgb_matrix::FrameCanvas* out = canvas;
     const uint8_t* gamma = gammaCurve;
@@ -233,10 +244,7 @@ void RGBMatrixOutput::PrepData(unsigned char* channelData) {
             const int top = i * h;
             for (int y = top; y < top + h; y++, map += w * 3) {
                 GatherRow(data, map, gamma, row.data(), w * 3);
-                const uint8_t* rgb = row.data();
-                for (int x = left; x < left + w; x++, rgb += 3) {
-                    out->SetPixel(x, y, rgb[0], rgb[1], rgb[2]);
-                }
+                PutRow(out, left, y, w, row.data());
             }
         }
     }

@@ -200,7 +200,8 @@ TEST_F(DaemonRGBMatrix, TestPatternsStartedThroughTheApiShowOnThePanelsAndStopDa
     for (const PatternCase& c : PATTERNS) {
         ASSERT_EQ(200, command("Test Start", c.args)) << c.name;
         EXPECT_TRUE(showsEverywhere(c.colour)) << c.name << "\n" << daemon.output();
-        EXPECT_EQ("testing", ParseJson(HttpGet(API + "/kivd/status").body)["status_name"].asString()) << c.name;
+        EXPECT_EQ("testing", ParseJson(HttpGet(API + "/kivd/status").body)["status_name"].asString())
+            << c.name;
         ASSERT_EQ(200, command("Test Stop", "[]")) << c.name;
         EXPECT_TRUE(showsEverywhere(dark)) << c.name << ": dark again after the stop";
     }

@@ -63,7 +63,8 @@ int BoundSocket() {
 struct Setup {
     Setup() : channels(KIVD_MAX_CHANNELS + SEQUENCE_RESERVED_BYTES), rows(ROW_BUFFER_BYTES) {
         if (!EnterPrivateNetworkNamespace() || !MountPrivateSysfs() ||
-            !RunCommand("ip link add v0 type veth peer name v1 && ip link set v0 up && ip link set v1 up")) {
+            !RunCommand("ip link add v0 type veth peer name v1 && ip link set v0 up && ip link set v1 up") ||
+            !WaitForLinkUp("v0")) {
             std::fprintf(stderr, "the benchmark needs root for its own network namespace and veth pair\n");
             std::abort();
         }

@@ -79,7 +79,8 @@ protected:
         static bool made = EnterPrivateNetworkNamespace() && MountPrivateSysfs() &&
                            RunCommand("ip link add v0 type veth peer name v1 && ip link set v0 up && "
                                       "ip link set v1 up && ip addr add 192.0.2.1/24 dev v0 && "
-                                      "ip addr add 192.0.2.2/24 dev v1 && sleep 0.2");
+                                      "ip addr add 192.0.2.2/24 dev v1") &&
+                           WaitForLinkUp("v0");
         ASSERT_TRUE(made);
     }
     void SetUp() override {
@@ -272,7 +273,7 @@ TEST_F(ColorLightWire, LinkDownWarnsAndDisablesOnlyWhenAsked) {
     ASSERT_TRUE(RunCommand("ip link set v1 down"));
     ASSERT_TRUE(Init(Config(OnePanel())));
     EXPECT_NE(Warnings().find("ColorLight: Configured interface v0 does not have link"), std::string::npos);
-    ASSERT_TRUE(RunCommand("ip link set v1 up && sleep 0.1"));
+    ASSERT_TRUE(RunCommand("ip link set v1 up") && WaitForLinkUp("v0"));
     ColorLightReceiver cards("v1", {});
     Wire wire = SendFrame(cards, 16 * 3);
     EXPECT_EQ(wire.rows.size(), 8u) << "frames flow once the link is back";
@@ -280,7 +281,7 @@ TEST_F(ColorLightWire, LinkDownWarnsAndDisablesOnlyWhenAsked) {
     SetSetting("ColorlightLinkDownDisable", 1);
     ASSERT_TRUE(RunCommand("ip link set v1 down"));
     EXPECT_FALSE(Init(Config(OnePanel())));
-    ASSERT_TRUE(RunCommand("ip link set v1 up && sleep 0.1"));
+    ASSERT_TRUE(RunCommand("ip link set v1 up") && WaitForLinkUp("v0"));
 }
 
 TEST_F(ColorLightWire, MissingInterfaceAndBadPanelsAreWarnedByName) {

@@ -48,7 +48,8 @@ protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(EnterPrivateNetworkNamespace() && MountPrivateSysfs() &&
                     RunCommand("ip link add v0 type veth peer name v1 && ip link set v0 up && "
-                               "ip link set v1 up && sleep 0.2"));
+                               "ip link set v1 up") &&
+                    WaitForLinkUp("v0"));
     }
     void SetUp() override {
         media.write("settings", "kivMode = \"bridge\"\n");

@@ -62,8 +62,9 @@ struct Setup {
         SetSetting("SimulatedFrameBuffer", geometry);
         device = std::string("dpibench-") + std::to_string(getpid()) + "-" + geometry;
         std::mt19937 random(3);
-        for (int i = 0; i < STRINGS * CHANNELS; i++)
+        for (int i = 0; i < STRINGS * CHANNELS; i++) {
             channels[i] = uint8_t(random());
+        }
         config["subType"] = "DPIPixels";
         config["device"] = device;
         for (int s = 0; s < STRINGS; s++) {
@@ -81,8 +82,9 @@ struct Setup {
             ports.back()->Init(port);
         }
         output = std::make_unique<DPIPixelsOutput>(0, STRINGS * CHANNELS);
-        if (!output->Init(config))
+        if (!output->Init(config)) {
             output.reset();
+        }
     }
     ~Setup() { unlink(SimulatedFrameBuffer::FilePath(device).c_str()); }
 };
@@ -119,8 +121,9 @@ void EncodeOnly(benchmark::State& state, const char* geometry) {
         setup.output->SendData(setup.channels.data());
         benchmark::ClobberMemory();
         const Clock::time_point framed = Clock::now();
-        for (auto& port : setup.ports)
+        for (auto& port : setup.ports) {
             benchmark::DoNotOptimize(port->prepareOutput(setup.channels.data()));
+        }
         benchmark::ClobberMemory();
         const Clock::time_point prepared = Clock::now();
         state.SetIterationTime(std::chrono::duration<double>((framed - start) - (prepared - framed)).count());
@@ -130,8 +133,9 @@ void EncodeOnly(benchmark::State& state, const char* geometry) {
 void PrepareOutputOnly(benchmark::State& state) {
     Setup setup("362x324");
     for (auto _ : state) {
-        for (auto& port : setup.ports)
+        for (auto& port : setup.ports) {
             benchmark::DoNotOptimize(port->prepareOutput(setup.channels.data()));
+        }
         benchmark::ClobberMemory();
     }
 }
@@ -146,8 +150,9 @@ struct FloorFrameBuffer {
         config["Device"] = device;
         config["Pages"] = 3;
         fb.reset(FrameBuffer::createFrameBuffer(config));
-        if (fb)
+        if (fb) {
             fb->ClearAllPages();
+        }
     }
     ~FloorFrameBuffer() { unlink(SimulatedFrameBuffer::FilePath(device).c_str()); }
 };

@@ -28,8 +28,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     Json::Value parsed;
-    if (text.find("recordFile") != std::string::npos || !LoadJsonFromString(text, parsed))
+    if (text.find("recordFile") != std::string::npos || !LoadJsonFromString(text, parsed)) {
         return 0;
+    }
     FuzzWriteFile(outputFile, data, size);
     ReloadChannelOutputsForFile(outputFile);
     FuzzWriteFile(outputFile, nullptr, 0);

@@ -23,8 +23,9 @@ std::string FuzzSetUp(const char* target) {
     setenv("KIV_MEDIA_DIR", media.c_str(), 1);
     setenv("KIV_GPIO_SIM_FILE", (media / "gpio").c_str(), 1);
     FuzzQuietLogs();
-    if (!freopen("/dev/null", "w", stdout))
+    if (!freopen("/dev/null", "w", stdout)) {
         abort();
+    }
     return media.string();
 }
 
@@ -42,8 +43,9 @@ void FuzzIsolateDevices() {
 }
 
 void FuzzQuietLogs() {
-    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
+    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++) {
         KIVLogger::INSTANCE.All()[i]->level = KIVLOG_ERROR;
+    }
 }
 
 void FuzzWriteFile(const std::string& path, const uint8_t* data, size_t size) {

@@ -41,12 +41,15 @@ void splitArgs(http_request& req) {
 
 std::shared_ptr<httpserver::http_response> dispatch(httpserver::http_resource& resource,
                                                     const http_request& req) {
-    if (req.method == "GET")
+    if (req.method == "GET") {
         return resource.render_GET(req);
-    if (req.method == "POST")
+    }
+    if (req.method == "POST") {
         return resource.render_POST(req);
-    if (req.method == "PUT")
+    }
+    if (req.method == "PUT") {
         return resource.render_PUT(req);
+    }
     return resource.render_DELETE(req);
 }
 } // namespace
@@ -60,8 +63,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
+    }
     std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
     http_request req;
     req.method = METHODS[data[0] % 4];
@@ -71,10 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     req.querystring = takeLine(text);
     req.content = text;
     splitArgs(req);
-    if (commands)
+    if (commands) {
         dispatch(CommandManager::INSTANCE, req);
-    else
+    } else {
         dispatch(*player, req);
+    }
     ResetSettingsForTesting();
     FuzzQuietLogs();
     FuzzForgetWarnings();

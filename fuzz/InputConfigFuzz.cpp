@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
+    }
     if (data[0] & 1) {
         FuzzWriteFile(media + "/config/ci-dmx.json", data + 1, size - 1);
         BridgeReloadDMXInputs();

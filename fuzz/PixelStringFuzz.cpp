@@ -21,13 +21,15 @@ PiGPIOPinProvider* pins = nullptr;
 
 void portObject(const std::string& text) {
     Json::Value both;
-    if (!LoadJsonFromString(text, both))
+    if (!LoadJsonFromString(text, both)) {
         return;
+    }
     const Json::Value& config = both.isArray() ? both[0u] : both;
     const Json::Value* pinConfig = both.isArray() && both.size() > 1 ? &both[1u] : nullptr;
     PixelString ps(true);
-    if (ps.Init(config, pinConfig))
+    if (ps.Init(config, pinConfig)) {
         ps.prepareOutput(channels.data());
+    }
 }
 
 void boardTable(const uint8_t* data, size_t size) {
@@ -47,12 +49,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1)
+    if (size < 1) {
         return 0;
-    if (data[0] & 1)
+    }
+    if (data[0] & 1) {
         boardTable(data + 1, size - 1);
-    else
+    } else {
         portObject(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+    }
     FuzzForgetWarnings();
     return 0;
 }

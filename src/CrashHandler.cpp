@@ -111,13 +111,15 @@ void killChildrenOf(pid_t parent) {
         execlp("pkill", "pkill", "-KILL", "-P", parentText.c_str(), (char*)nullptr);
         _exit(127);
     }
-    if (pid > 0)
+    if (pid > 0) {
         waitpid(pid, nullptr, 0);
+    }
 }
 
 bool reaped(pid_t& pid) {
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid)
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) {
         pid = 0;
+    }
     return pid == 0;
 }
 
@@ -166,15 +168,18 @@ bool dumpWithDebugger() {
     unlink(CRASH_LOG);
     prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
     pid_t supervisor = fork();
-    if (supervisor == 0)
+    if (supervisor == 0) {
         superviseDebugger(target);
-    if (supervisor < 0)
+    }
+    if (supervisor < 0) {
         return false;
+    }
     while (waitpid(supervisor, nullptr, 0) < 0 && errno == EINTR) {
     }
     std::string stack = GetFileContents(CRASH_LOG);
-    if (stack.empty())
+    if (stack.empty()) {
         return false;
+    }
     LogDebug(LG_GENERAL, "Crashed thread: %s\n", target.lwp.c_str());
     LogErr(LG_GENERAL, "Stack: \n%s\n", stack.c_str());
     return true;
@@ -190,8 +195,9 @@ void dumpOwnBacktrace() {
         const char* frame = symbols ? symbols[i] : "?";
         LogErr(LG_GENERAL, "  %s\n", frame);
         printf("  %s\n", frame);
-        if (log)
+        if (log) {
             fprintf(log, "%s\n", frame);
+        }
     }
     if (log) {
         fprintf(log, "\n");
@@ -206,8 +212,9 @@ void dumpOwnBacktrace() {
 // Report names go into shell commands: anything but letters, digits, dots and hyphens becomes '_'.
 std::string fileNamePart(std::string text) {
     for (char& c : text) {
-        if (!isalnum((unsigned char)c) && c != '.' && c != '-')
+        if (!isalnum((unsigned char)c) && c != '.' && c != '-') {
             c = '_';
+        }
     }
     return text;
 }
@@ -218,8 +225,9 @@ bool pruneReports() {
     if (DIR* dir = opendir("crashes")) {
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
-            if (name != "." && name != "..")
+            if (name != "." && name != "..") {
                 names.push_back(name);
+            }
         }
         closedir(dir);
     }
@@ -228,11 +236,13 @@ bool pruneReports() {
     bool recent = false;
     for (const auto& name : names) {
         struct stat info {};
-        if (stat(("crashes/" + name).c_str(), &info) == 0 && now - info.st_mtime < RECENT_REPORT_SECONDS)
+        if (stat(("crashes/" + name).c_str(), &info) == 0 && now - info.st_mtime < RECENT_REPORT_SECONDS) {
             recent = true;
+        }
     }
-    for (size_t i = 0; names.size() - i > MAX_REPORTS; i++)
+    for (size_t i = 0; names.size() - i > MAX_REPORTS; i++) {
         unlink(("crashes/" + names[i]).c_str());
+    }
     return recent;
 }
 
@@ -251,8 +261,9 @@ std::string reportName() {
 // Single-quoted for the shell, so the owner's address cannot run anything.
 std::string shellQuoted(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text)
+    for (char c : text) {
         quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    }
     return quoted + "'";
 }
 
@@ -264,14 +275,16 @@ void uploadReport(const std::string& name) {
     }
     std::string command = "curl " + shellQuoted(url) + " -F userfile=@" + name + " -s -o /dev/null -m " +
                           std::to_string(UPLOAD_TIMEOUT_SECONDS);
-    if (system(command.c_str()) != 0)
+    if (system(command.c_str()) != 0) {
         LogErr(LG_GENERAL, "Uploading crash report %s to %s failed\n", name.c_str(), url.c_str());
+    }
 }
 
 void makeReport(int level) {
     std::string mediaDir = getKIVMediaDir();
-    if (chdir(mediaDir.c_str()) != 0)
+    if (chdir(mediaDir.c_str()) != 0) {
         return;
+    }
     mkdir("crashes", 0775);
     SetFilePerms("crashes", true);
     if (pruneReports()) {
@@ -280,8 +293,9 @@ void makeReport(int level) {
     }
     std::string name = reportName();
     std::string zip = "zip -r " + name + " /tmp/kivd_crash.log kiv-info.json";
-    if (level >= 2)
+    if (level >= 2) {
         zip += " settings";
+    }
     if (level >= 3) {
         system("dmesg -T > tmp/boot.log 2>/dev/null");
         system("journalctl -b -u kivinit -u kivoled -u kiv_postnetwork >> tmp/boot.log 2>/dev/null");
@@ -295,8 +309,9 @@ void makeReport(int level) {
 } // namespace
 
 void handleCrash(int signalNumber) {
-    if (inCrashHandler.exchange(true))
+    if (inCrashHandler.exchange(true)) {
         return;
+    }
     int level = getSettingInt("ShareCrashData", 3);
     LogErr(LG_GENERAL, "Crash handler called:  %d\n", signalNumber);
     if (sequence && sequence->IsSequenceRunning()) {
@@ -304,14 +319,17 @@ void handleCrash(int signalNumber) {
                sequence->GetPositionMS());
     }
     bool dumped = !isBeingTraced() && dumpWithDebugger();
-    if (!dumped)
+    if (!dumped) {
         dumpOwnBacktrace();
-    if (level > 0)
+    }
+    if (level > 0) {
         makeReport(level);
+    }
     inCrashHandler = false;
     runMainKIVDLoop = 0;
-    if (signalNumber == SIGQUIT || signalNumber == SIGUSR1)
+    if (signalNumber == SIGQUIT || signalNumber == SIGUSR1) {
         return;
+    }
     WarningHolder::StopNotifyThread();
     WarningHolder::RemoveAllWarnings();
     WarningHolder::AddWarning(1, "KIVD has crashed.  Check crash reports.", {});
@@ -325,26 +343,30 @@ static bool installHandlers() {
     action.sa_handler = handleCrash;
     sigemptyset(&action.sa_mask);
     bool ok = true;
-    for (const auto& entry : SAVED_ACTIONS)
+    for (const auto& entry : SAVED_ACTIONS) {
         ok = sigaction(entry.signal, &action, entry.saved) == 0 && ok;
+    }
     ok = sigaction(SIGQUIT, &action, nullptr) == 0 && ok;
     ok = sigaction(SIGUSR1, &action, nullptr) == 0 && ok;
     struct sigaction child {};
     child.sa_handler = SIG_DFL;
     sigemptyset(&child.sa_mask);
     ok = sigaction(SIGCHLD, &child, nullptr) == 0 && ok;
-    if (!ok)
+    if (!ok) {
         LogErr(LG_GENERAL, "Failed to install our signal handler.\n");
+    }
     s_savedHandlers = true;
     return ok;
 }
 
 static bool restoreHandlers() {
     bool ok = true;
-    for (const auto& entry : SAVED_ACTIONS)
+    for (const auto& entry : SAVED_ACTIONS) {
         ok = sigaction(entry.signal, entry.saved, nullptr) == 0 && ok;
-    if (!ok)
+    }
+    if (!ok) {
         LogErr(LG_GENERAL, "Failed to install default signal handlers.\n");
+    }
     return ok;
 }
 

@@ -31,10 +31,11 @@ std::unique_ptr<CurrentMonitorBase> CurrentMonitorBase::create(const Json::Value
         std::string name = JsonString(config["sensor"]);
         SensorSource* source = Sensors::INSTANCE.getSensorSource(name);
         int channel = JsonInt(config["channel"]);
-        if (source)
+        if (source) {
             source->enable(channel);
-        else
+        } else {
             LogWarn(LG_CHANNELOUT, "No sensor source %s for current sensing; it reads 0\n", name.c_str());
+        }
         monitor = std::make_unique<SensorCurrentMonitor>(source, channel);
     } else {
         return nullptr;
@@ -49,39 +50,46 @@ FileCurrentMonitor::FileCurrentMonitor(const std::string& p) : path(p) {
 }
 
 FileCurrentMonitor::~FileCurrentMonitor() {
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
 }
 
 // An open descriptor of a deleted file would keep reading its last contents, so a file with no
 // links left counts as gone.
 bool FileCurrentMonitor::ensureOpen() {
     struct stat st {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0)
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_nlink > 0) {
         return true;
-    if (fd >= 0)
+    }
+    if (fd >= 0) {
         close(fd);
+    }
     fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     return fd >= 0;
 }
 
 int FileCurrentMonitor::readOnce() {
     char buffer[READ_BYTES + 1] = {};
-    if (lseek(fd, 0, SEEK_SET) < 0)
+    if (lseek(fd, 0, SEEK_SET) < 0) {
         return 0;
+    }
     ssize_t got = read(fd, buffer, READ_BYTES);
-    if (got <= 0)
+    if (got <= 0) {
         return 0;
+    }
     buffer[got] = 0;
     return (int)strtol(buffer, nullptr, 10);
 }
 
 float FileCurrentMonitor::getRawValue() {
-    if (!ensureOpen())
+    if (!ensureOpen()) {
         return 0;
+    }
     long total = 0;
-    for (int i = 0; i < READINGS; i++)
+    for (int i = 0; i < READINGS; i++) {
         total += readOnce();
+    }
     return (float)total / READINGS;
 }
 

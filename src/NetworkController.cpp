@@ -44,8 +44,9 @@ constexpr int QUARN_TYPE_BASE = 128;
 // strtol of a version part, or 0 for a part that is negative or too large for the record.
 unsigned int versionPart(const char* text, char** end) {
     long value = std::strtol(text, end, 10);
-    if (value < 0 || value > (long)UINT_MAX)
+    if (value < 0 || value > (long)UINT_MAX) {
         return 0;
+    }
     return (unsigned int)value;
 }
 
@@ -55,23 +56,29 @@ unsigned int toVersionNumber(long long value) {
 
 int quarnTypeFromStatus(const std::string& status) {
     long reported = 0;
-    if (ParseInt(getSimpleXMLTag(status, "type"), reported) && reported > 0 && reported < 256)
+    if (ParseInt(getSimpleXMLTag(status, "type"), reported) && reported > 0 && reported < 256) {
         return reported < QUARN_TYPE_BASE ? (int)reported + QUARN_TYPE_BASE : (int)reported;
+    }
     std::string ports = getSimpleXMLTag(status, "np");
-    if (ports == "32")
+    if (ports == "32") {
         return QUARN_TYPE_32;
-    if (ports == "48")
+    }
+    if (ports == "48") {
         return QUARN_TYPE_48;
+    }
     return QUARN_TYPE_16;
 }
 
 int modeFromName(const std::string& name, int current) {
-    if (name == "bridge")
+    if (name == "bridge") {
         return BRIDGE_MODE;
-    if (name == "player" || name == "master")
+    }
+    if (name == "player" || name == "master") {
         return PLAYER_MODE;
-    if (name == "remote")
+    }
+    if (name == "remote") {
         return REMOTE_MODE;
+    }
     return current;
 }
 
@@ -81,8 +88,9 @@ NetworkController::NetworkController(const std::string& address) : ip(address), 
 
 NetworkController* NetworkController::DetectControllerViaHTML(const std::string& ip,
                                                               const std::string& html) {
-    if (html.empty())
+    if (html.empty()) {
         return nullptr;
+    }
     using Detector = bool (NetworkController::*)(const std::string&);
     static const Detector chain[] = {
         &NetworkController::DetectKIV,
@@ -96,8 +104,9 @@ NetworkController* NetworkController::DetectControllerViaHTML(const std::string&
     };
     auto record = std::make_unique<NetworkController>(ip);
     for (Detector detect : chain) {
-        if ((record.get()->*detect)(html))
+        if ((record.get()->*detect)(html)) {
             return record.release();
+        }
     }
     return nullptr;
 }
@@ -108,8 +117,9 @@ bool NetworkController::fetch(const std::string& path, std::string& body) const 
 
 bool NetworkController::fetchJson(const std::string& path, Json::Value& json) const {
     std::string body;
-    if (!fetch(path, body))
+    if (!fetch(path, body)) {
         return false;
+    }
     // jsoncpp throws rather than fails on some input (nesting past its limit).
     try {
         return LoadJsonFromString(body, json) && json.isObject();
@@ -126,19 +136,23 @@ void NetworkController::setVersion(const std::string& text) {
 }
 
 bool NetworkController::DetectKIV(const std::string& html) {
-    if (!contains(html, "Quarn Player - KIV"))
+    if (!contains(html, "Quarn Player - KIV")) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially a KIV instance, checking further\n", ip.c_str());
     Json::Value info;
-    if (!fetchJson("/api/system/info?simple=1", info))
+    if (!fetchJson("/api/system/info?simple=1", info)) {
         return false;
+    }
     hostname = JsonString(info["HostName"], hostname);
     vendor = "KIV";
     vendorURL = KIV_VENDOR_URL;
-    if (info.isMember("channelRanges"))
+    if (info.isMember("channelRanges")) {
         ranges = JsonString(info["channelRanges"], ranges);
-    if (info.isMember("uuid"))
+    }
+    if (info.isMember("uuid")) {
         uuid = JsonString(info["uuid"], uuid);
+    }
     version = JsonString(info["Version"], version);
     typeStr = JsonString(info["Variant"], typeStr);
     typeId = MultiSync::ModelStringToType(typeStr);
@@ -151,10 +165,12 @@ bool NetworkController::DetectKIV(const std::string& html) {
     }
     std::string mode = JsonString(info["Mode"]);
     systemMode = modeFromName(mode, systemMode);
-    if (mode == "master")
+    if (mode == "master") {
         multisync = true;
-    if (info.isMember("multisync"))
+    }
+    if (info.isMember("multisync")) {
         multisync = JsonBool(info["multisync"], multisync);
+    }
     majorVersion = toVersionNumber(JsonInt64(info["majorVersion"]));
     minorVersion = toVersionNumber(JsonInt64(info["minorVersion"]));
     DumpControllerInfo();
@@ -164,22 +180,26 @@ bool NetworkController::DetectKIV(const std::string& html) {
 bool NetworkController::DetectQuarnController(const std::string& html) {
     LogDebug(LG_SYNC, "Checking if %s is a Quarn controller\n", ip.c_str());
     static const RegExCache page("\"css/quarn.css\"|\"/q16v2.js\"|\"js/cntrlr_(\\d{1,9}).js\"");
-    if (!page.search(html))
+    if (!page.search(html)) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially a Quarn controller, checking further\n", ip.c_str());
     std::string status;
-    if (!fetch("/status.xml", status))
+    if (!fetch("/status.xml", status)) {
         return false;
+    }
     vendor = "Quarn";
     vendorURL = QUARN_VENDOR_URL;
     typeId = quarnTypeFromStatus(status);
     typeStr = MultiSync::GetTypeString(typeId);
     std::string name = getSimpleHTMLTTag(html, "Name:</td>");
-    if (!name.empty())
+    if (!name.empty()) {
         hostname = name;
+    }
     std::string firmware = getSimpleHTMLTTag(html, "SW Version:</td>");
-    if (!firmware.empty())
+    if (!firmware.empty()) {
         setVersion(firmware);
+    }
     DumpControllerInfo();
     return true;
 }
@@ -188,8 +208,9 @@ bool NetworkController::DetectSanDevicesController(const std::string& html) {
     LogDebug(LG_SYNC, "Checking if %s is a SanDevices controller\n", ip.c_str());
     static const RegExCache model("Controller Model (E[0-9]{1,9})");
     std::smatch found;
-    if (!model.search(html, found))
+    if (!model.search(html, found)) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially a SanDevices controller, checking further\n", ip.c_str());
     vendor = "SanDevices";
     vendorURL = SANDEVICES_VENDOR_URL;
@@ -198,27 +219,31 @@ bool NetworkController::DetectSanDevicesController(const std::string& html) {
     static const RegExCache firmware("Firmware Version:</th></td><td></td><td>([0-9]{1,9}.[0-9]{1,9})</td>");
     static const RegExCache firmwareW(
         "Firmware Version:</th></td><td>\\s?([0-9]{1,9}.[0-9]{1,9})(-W\\d{1,9})?</td>");
-    if (firmware.search(html, found) || firmwareW.search(html, found))
+    if (firmware.search(html, found) || firmwareW.search(html, found)) {
         setVersion(found[1]);
+    }
     DumpControllerInfo();
     return true;
 }
 
 bool NetworkController::DetectESPixelStickController(const std::string& html) {
     LogDebug(LG_SYNC, "Checking if %s is an ESPixelStick\n", ip.c_str());
-    if (!contains(html, "\"esps.js\""))
+    if (!contains(html, "\"esps.js\"")) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially an ESPixelStick, checking further\n", ip.c_str());
     Json::Value conf;
-    if (!fetchJson("/conf", conf))
+    if (!fetchJson("/conf", conf)) {
         return false;
+    }
     vendor = "ESPixelStick";
     vendorURL = ESPIXELSTICK_VENDOR_URL;
     typeId = ESPIXELSTICK_TYPE;
     typeStr = "ESPixelStick";
     const Json::Value& network = conf["network"];
-    if (network.isObject())
+    if (network.isObject()) {
         hostname = JsonString(network["hostname"], hostname);
+    }
     DumpControllerInfo();
     return true;
 }
@@ -228,24 +253,27 @@ bool NetworkController::DetectAlphaPixController(const std::string& html) {
     static const RegExCache named("AlphaPix (\\d{1,9}|Flex|Evolution)");
     static const RegExCache ported("(\\d{1,9}) Port Ethernet to SPI Controller");
     std::smatch found;
-    if (!named.search(html, found) && !ported.search(html, found))
+    if (!named.search(html, found) && !ported.search(html, found)) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially an AlphaPix controller, checking further\n", ip.c_str());
     vendor = "HolidayCoro";
     vendorURL = HOLIDAYCORO_VENDOR_URL;
     typeId = ALPHAPIX_TYPE;
     typeStr = "AlphaPix " + found[1].str();
     static const RegExCache firmware("Currently Installed Firmware Version:  ([0-9]{1,9}.[0-9]{1,9})");
-    if (firmware.search(html, found))
+    if (firmware.search(html, found)) {
         setVersion(found[1]);
+    }
     DumpControllerInfo();
     return true;
 }
 
 bool NetworkController::DetectHinksPixController(const std::string& html) {
     LogDebug(LG_SYNC, "Checking if %s is a HinksPix controller\n", ip.c_str());
-    if (!contains(html, "HinksPix Config"))
+    if (!contains(html, "HinksPix Config")) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially a HinksPix controller, checking further\n", ip.c_str());
     vendor = "HolidayCoro";
     vendorURL = HOLIDAYCORO_VENDOR_URL;
@@ -257,8 +285,9 @@ bool NetworkController::DetectHinksPixController(const std::string& html) {
 
 bool NetworkController::DetectDIYLEDExpressController(const std::string& html) {
     LogDebug(LG_SYNC, "Checking if %s is a DIYLEDExpress controller\n", ip.c_str());
-    if (!contains(html, "DIYLEDExpress E1.31 Bridge Configuration Page"))
+    if (!contains(html, "DIYLEDExpress E1.31 Bridge Configuration Page")) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially a DIYLEDExpress controller, checking further\n", ip.c_str());
     vendor = "DIYLEDExpress";
     vendorURL = DIYLEDEXPRESS_VENDOR_URL;
@@ -266,19 +295,22 @@ bool NetworkController::DetectDIYLEDExpressController(const std::string& html) {
     typeStr = "E1.31 Bridge";
     static const RegExCache firmware("Firmware Rev: ([0-9]{1,9}.[0-9]{1,9})");
     std::smatch found;
-    if (firmware.search(html, found))
+    if (firmware.search(html, found)) {
         setVersion(found[1]);
+    }
     DumpControllerInfo();
     return true;
 }
 
 bool NetworkController::DetectWLEDController(const std::string& html) {
-    if (!contains(html, "WLED UI"))
+    if (!contains(html, "WLED UI")) {
         return false;
+    }
     LogDebug(LG_SYNC, "%s is potentially a WLED controller, checking further\n", ip.c_str());
     Json::Value info;
-    if (!fetchJson("/json/info", info))
+    if (!fetchJson("/json/info", info)) {
         return false;
+    }
     vendor = "WLED";
     vendorURL = WLED_VENDOR_URL;
     typeId = WLED_TYPE;

@@ -32,8 +32,9 @@ struct RetrySettingRange {
 };
 
 RetrySettingRange rangeOf(const std::string& key) {
-    if (key == RETRY_COUNT_SETTING)
+    if (key == RETRY_COUNT_SETTING) {
         return {0, 0, 100};
+    }
     return {100, 1, 60000};
 }
 
@@ -41,8 +42,9 @@ RetrySettingRange rangeOf(const std::string& key) {
 int validatedRetrySetting(const std::string& key, const std::string& text) {
     RetrySettingRange range = rangeOf(key);
     long value = range.defaultValue;
-    if (trim(text).empty())
+    if (trim(text).empty()) {
         return range.defaultValue;
+    }
     if (!ParseInt(trim(text), value)) {
         LogWarn(LG_CHANNELOUT, "Setting %s: '%s' is not a number; using %d\n", key.c_str(), text.c_str(),
                 range.defaultValue);
@@ -71,8 +73,9 @@ OutputMonitor::Locked::~Locked() {
     std::vector<std::function<void()>> actions;
     actions.swap(monitor.deferred);
     guard.unlock();
-    for (auto& action : actions)
+    for (auto& action : actions) {
         action();
+    }
 }
 
 void OutputMonitor::deferAction(std::function<void()> action) {
@@ -101,17 +104,19 @@ void OutputMonitor::Initialize(std::map<int, std::function<bool(int)>>&) {
     initialized = true;
     addCommand(new KIVEnableOutputsCommand());
     addCommand(new KIVDisableOutputsCommand());
-    if (anyPort())
+    if (anyPort()) {
         registerPortCommands();
+    }
 }
 
 void OutputMonitor::setRetrySetting(const std::string& key, const std::string& value) {
     int validated = validatedRetrySetting(key, value);
     Locked l(*this);
-    if (key == RETRY_COUNT_SETTING)
+    if (key == RETRY_COUNT_SETTING) {
         eFuseRetryCount = validated;
-    else
+    } else {
         eFuseRetryInterval = validated;
+    }
     LogDebug(LG_CHANNELOUT, "eFuse retries: count %d, interval %d ms\n", eFuseRetryCount, eFuseRetryInterval);
 }
 
@@ -122,16 +127,18 @@ void OutputMonitor::addCommand(Command* command) {
 
 // The port commands come with the first port, also when outputs are configured after start-up.
 void OutputMonitor::registerPortCommands() {
-    if (portCommandsRegistered)
+    if (portCommandsRegistered) {
         return;
+    }
     portCommandsRegistered = true;
     addCommand(new KIVEnablePortCommand());
     addCommand(new KIVCheckConfiguredPixelsCommand());
 }
 
 void OutputMonitor::Cleanup() {
-    for (const char* key : {RETRY_COUNT_SETTING, RETRY_INTERVAL_SETTING})
+    for (const char* key : {RETRY_COUNT_SETTING, RETRY_INTERVAL_SETTING}) {
         unregisterSettingsListener(LISTENER_ID, key);
+    }
     std::vector<std::string> commands;
     {
         Locked l(*this);
@@ -139,23 +146,28 @@ void OutputMonitor::Cleanup() {
         initialized = false;
         portCommandsRegistered = false;
     }
-    for (const auto& name : commands)
+    for (const auto& name : commands) {
         CommandManager::INSTANCE.removeCommand(name);
+    }
     Timers::INSTANCE.stopPeriodicTimer("eFuse Retry");
     Timers::INSTANCE.stopPeriodicTimer("CheckPixelCount");
     std::vector<const PinCapabilities*> watched;
     {
         Locked l(*this);
         for (const auto& port : portPins) {
-            if (!port)
+            if (!port) {
                 continue;
-            for (auto& slot : port->receivers)
+            }
+            for (auto& slot : port->receivers) {
                 setSlotWarning(slot, "");
-            if (port->eFusePin && !port->eFuseInterruptPin)
+            }
+            if (port->eFusePin && !port->eFuseInterruptPin) {
                 watched.push_back(port->eFusePin);
+            }
         }
-        for (const auto& [name, pin] : fuseInterruptPins)
+        for (const auto& [name, pin] : fuseInterruptPins) {
             watched.push_back(pin);
+        }
         portPins.clear();
         pullHighOutputs.clear();
         pullLowOutputs.clear();
@@ -167,8 +179,9 @@ void OutputMonitor::Cleanup() {
         eFuseRetryInterval = 100;
         smartReceiverControl = nullptr;
     }
-    for (const PinCapabilities* pin : watched)
+    for (const PinCapabilities* pin : watched) {
         GPIOManager::INSTANCE.RemoveGPIOCallback(pin);
+    }
 }
 
 void OutputMonitor::AddPortConfiguration(int port, const Json::Value& config, bool enabled) {
@@ -178,20 +191,24 @@ void OutputMonitor::AddPortConfiguration(int port, const Json::Value& config, bo
     }
     // Members are read from it below, which a value of another type would not survive.
     if (!config.isNull() &&
-        !ConfigValueIs(config, Json::objectValue, portName(port), CONFIG_TOP_LEVEL, LG_CHANNELOUT))
+        !ConfigValueIs(config, Json::objectValue, portName(port), CONFIG_TOP_LEVEL, LG_CHANNELOUT)) {
         return;
+    }
     Locked l(*this);
-    if ((int)portPins.size() < port + 1)
+    if ((int)portPins.size() < port + 1) {
         portPins.resize(port + 1);
+    }
     if (portPins[port] && portPins[port]->name == portName(port)) {
         portPins[port]->setConfig(config);
         return;
     }
     createPort(port, config, enabled);
-    if (config.isMember("quarnV5Listener"))
+    if (config.isMember("quarnV5Listener")) {
         addSmartReceiverPorts(port, config);
-    if (initialized)
+    }
+    if (initialized) {
         registerPortCommands();
+    }
 }
 
 PortPinInfo* OutputMonitor::createPort(int port, const Json::Value& config, bool enabled) {
@@ -204,8 +221,10 @@ PortPinInfo* OutputMonitor::createPort(int port, const Json::Value& config, bool
     }
     info->group = JsonInt(config["group"], 0);
     configureFusePins(info.get(), port);
-    if (ConfigValueIs(config["currentSensor"], Json::objectValue, info->name, "currentSensor", LG_CHANNELOUT))
+    if (ConfigValueIs(config["currentSensor"], Json::objectValue, info->name, "currentSensor",
+                      LG_CHANNELOUT)) {
         info->currentMonitor = CurrentMonitorBase::create(config["currentSensor"]);
+    }
     portPins[port] = std::move(info);
     return portPins[port].get();
 }
@@ -249,17 +268,19 @@ const PinCapabilities* findInputPin(const FusePinSpec& spec, const std::string& 
 
 // The interrupt pin is shared: it is configured and watched once, by the first port naming it.
 void OutputMonitor::configureFusePins(PortPinInfo* info, int port) {
-    if (!info->config.isMember("eFusePin"))
+    if (!info->config.isMember("eFusePin")) {
         return;
+    }
     FusePinSpec fuse = parseFusePin(JsonString(info->config["eFusePin"]));
     info->eFuseOKValue = fuse.okHigh ? 1 : 0;
     info->eFusePin =
         findInputPin(fuse, "eFuse" + std::to_string(port + 1),
                      "Could not find pin " + fuse.name + " to handle fuse for output " + info->name);
     if (!info->config.isMember("eFuseInterruptPin")) {
-        if (info->eFusePin)
+        if (info->eFusePin) {
             GPIOManager::INSTANCE.AddGPIOCallback(info->eFusePin,
                                                   [this, port](int) { return portFuseCallback(port); });
+        }
         return;
     }
     FusePinSpec interrupt = parseFusePin(JsonString(info->config["eFuseInterruptPin"]));
@@ -271,8 +292,9 @@ void OutputMonitor::configureFusePins(PortPinInfo* info, int port) {
     info->eFuseInterruptPin = findInputPin(interrupt, "eFuseInterrupt",
                                            "Could not find pin " + interrupt.name +
                                                " to handle fuse interrupts for output " + info->name);
-    if (!info->eFuseInterruptPin)
+    if (!info->eFuseInterruptPin) {
         return;
+    }
     fuseInterruptPins[interrupt.name] = info->eFuseInterruptPin;
     std::string name = interrupt.name;
     GPIOManager::INSTANCE.AddGPIOCallback(info->eFuseInterruptPin,
@@ -283,17 +305,20 @@ void OutputMonitor::configureFusePins(PortPinInfo* info, int port) {
 void OutputMonitor::addSmartReceiverPorts(int port, const Json::Value& config) {
     int listener = 0;
     for (const auto& existing : portPins) {
-        if (existing && existing->hasSmartReceivers)
+        if (existing && existing->hasSmartReceivers) {
             listener = std::max(listener, existing->smartListener + 1);
+        }
     }
     for (int position = 0; position < SMART_PORTS_PER_LISTENER && port + position < MAX_PORT_NUMBER;
          position++) {
         int number = port + position;
-        if ((int)portPins.size() < number + 1)
+        if ((int)portPins.size() < number + 1) {
             portPins.resize(number + 1);
+        }
         PortPinInfo* info = portPins[number].get();
-        if (!info)
+        if (!info) {
             info = createPort(number, position == 0 ? config : Json::Value(Json::objectValue), false);
+        }
         info->hasSmartReceivers = true;
         info->group = -1;
         info->receivers[0].present = false;
@@ -313,8 +338,9 @@ const PinCapabilities* OutputMonitor::addOutputPinLocked(const std::string& port
     std::string name = onWhenLow ? pinName.substr(1) : pinName;
     std::list<const PinCapabilities*>& pins = onWhenLow ? pullLowOutputs : pullHighOutputs;
     for (const PinCapabilities* pin : pins) {
-        if (pin->name == name)
+        if (pin->name == name) {
             return pin;
+        }
     }
     const PinCapabilities* pin = PinCapabilities::getPinByName(name).ptr();
     if (!pin) {
@@ -331,8 +357,9 @@ const PinCapabilities* OutputMonitor::addOutputPinLocked(const std::string& port
 
 bool OutputMonitor::pinStillUsed(const PinCapabilities* pin) const {
     for (const auto& port : portPins) {
-        if (port && (port->enablePin == pin || port->eFusePin == pin || port->eFuseInterruptPin == pin))
+        if (port && (port->enablePin == pin || port->eFusePin == pin || port->eFuseInterruptPin == pin)) {
             return true;
+        }
     }
     return false;
 }
@@ -342,12 +369,14 @@ void OutputMonitor::RemovePortConfiguration(int port, const Json::Value&) {
     std::vector<const PinCapabilities*> unwatch;
     {
         Locked l(*this);
-        if (port < 0 || port >= (int)portPins.size() || !portPins[port])
+        if (port < 0 || port >= (int)portPins.size() || !portPins[port]) {
             return;
+        }
         std::unique_ptr<PortPinInfo> info = std::move(portPins[port]);
         retryPorts.remove(info.get());
-        for (auto& slot : info->receivers)
+        for (auto& slot : info->receivers) {
             setSlotWarning(slot, "");
+        }
         if (info->enablePin && !pinStillUsed(info->enablePin)) {
             pullHighOutputs.remove(info->enablePin);
             pullLowOutputs.remove(info->enablePin);
@@ -359,22 +388,26 @@ void OutputMonitor::RemovePortConfiguration(int port, const Json::Value&) {
             unwatch.push_back(info->eFusePin);
         }
     }
-    for (const PinCapabilities* pin : unwatch)
+    for (const PinCapabilities* pin : unwatch) {
         GPIOManager::INSTANCE.RemoveGPIOCallback(pin);
+    }
 }
 
 void OutputMonitor::EnableOutputs() {
     Locked l(*this);
-    if (!pullHighOutputs.empty() || !pullLowOutputs.empty())
+    if (!pullHighOutputs.empty() || !pullLowOutputs.empty()) {
         LogDebug(LG_CHANNELOUT, "Enabling outputs\n");
+    }
     PinCapabilities::SetMultiPinValue(pullHighOutputs, 1);
     PinCapabilities::SetMultiPinValue(pullLowOutputs, 0);
     for (const auto& port : portPins) {
-        if (!port)
+        if (!port) {
             continue;
+        }
         for (auto& slot : port->receivers) {
-            if (slot.present)
+            if (slot.present) {
                 slot.enabled = true;
+            }
         }
         if (port->fuseOK()) {
             port->receivers[0].fuseTripped = false;
@@ -388,12 +421,14 @@ void OutputMonitor::DisableOutputs() {
     Locked l(*this);
     LogDebug(LG_CHANNELOUT, "Disabling outputs\n");
     for (const auto& port : portPins) {
-        if (!port)
+        if (!port) {
             continue;
+        }
         for (auto& slot : port->receivers) {
             slot.enabled = false;
-            if (port->hasSmartReceivers)
+            if (port->hasSmartReceivers) {
                 slot.currentMa = 0;
+            }
         }
     }
     PinCapabilities::SetMultiPinValue(pullHighOutputs, 0);
@@ -402,13 +437,15 @@ void OutputMonitor::DisableOutputs() {
 }
 
 void OutputMonitor::AutoEnableOutputs() {
-    if (getSettingInt("AutoEnableOutputs", 1))
+    if (getSettingInt("AutoEnableOutputs", 1)) {
         EnableOutputs();
+    }
 }
 
 void OutputMonitor::AutoDisableOutputs() {
-    if (getSettingInt("AutoEnableOutputs", 1))
+    if (getSettingInt("AutoEnableOutputs", 1)) {
         DisableOutputs();
+    }
 }
 
 int OutputMonitor::findPort(const std::string& name, int* slot) {
@@ -446,10 +483,12 @@ bool OutputMonitor::SetOutput(const std::string& name, bool on) {
     bool tripped = receiver.fuseTripped;
     bool effective = receiver.enabled && !receiver.fuseTripped;
     if (control) {
-        if (tripped)
+        if (tripped) {
             deferAction([control, number, slot]() { control(number, slot, "ResetOutput"); });
-        if (effective != on)
+        }
+        if (effective != on) {
             deferAction([control, number, slot]() { control(number, slot, "ToggleOutput"); });
+        }
     }
     return true;
 }
@@ -457,8 +496,9 @@ bool OutputMonitor::SetOutput(const std::string& name, bool on) {
 // The reading is kept in slot 0, which stands in while a locked sensor group excludes the port.
 float OutputMonitor::portCurrent(int number) {
     PortPinInfo* port = portPins[number].get();
-    if (!port->currentMonitor || (lockedGroup != -1 && port->group != lockedGroup))
+    if (!port->currentMonitor || (lockedGroup != -1 && port->group != lockedGroup)) {
         return port->receivers[0].currentMa;
+    }
     port->receivers[0].currentMa = port->currentMonitor->getMilliAmps();
     return port->receivers[0].currentMa;
 }
@@ -468,8 +508,9 @@ std::vector<float> OutputMonitor::GetPortCurrentValues() {
     Locked l(*this);
     std::vector<float> values;
     for (size_t i = 0; i < portPins.size(); i++) {
-        if (portPins[i])
+        if (portPins[i]) {
             values.push_back(portCurrent(i));
+        }
     }
     return values;
 }
@@ -478,8 +519,9 @@ void OutputMonitor::GetCurrentPortStatusJson(Json::Value& result) {
     Sensors::INSTANCE.updateSensorSources(false);
     Locked l(*this);
     for (size_t i = 0; i < portPins.size(); i++) {
-        if (portPins[i])
+        if (portPins[i]) {
             portPins[i]->appendTo(result, portCurrent(i));
+        }
     }
 }
 
@@ -487,15 +529,17 @@ std::vector<std::string> OutputMonitor::GetPortNames() {
     Locked l(*this);
     std::vector<std::string> names = {"--ALL--"};
     for (const auto& port : portPins) {
-        if (!port)
+        if (!port) {
             continue;
+        }
         if (!port->hasSmartReceivers) {
             names.push_back(port->name);
             continue;
         }
         for (int slot = 0; slot < PortPinInfo::MAX_RECEIVERS; slot++) {
-            if (port->receivers[slot].present)
+            if (port->receivers[slot].present) {
                 names.push_back(port->slotName(slot));
+            }
         }
     }
     return names;
@@ -525,18 +569,21 @@ bool OutputMonitor::isPortInGroup(int group, int port) {
 
 int OutputMonitor::GetPixelCount(int port) {
     Locked l(*this);
-    if (port < 0 || port >= (int)portPins.size() || !portPins[port])
+    if (port < 0 || port >= (int)portPins.size() || !portPins[port]) {
         return 0;
+    }
     return portPins[port]->receivers[0].pixelCount;
 }
 
 void OutputMonitor::SetPixelCount(int port, int count, int configuredCount) {
     Locked l(*this);
-    if (port < 0 || port >= (int)portPins.size() || !portPins[port])
+    if (port < 0 || port >= (int)portPins.size() || !portPins[port]) {
         return;
+    }
     PortPinInfo* info = portPins[port].get();
-    if (lockedGroup != -1 && info->group != lockedGroup)
+    if (lockedGroup != -1 && info->group != lockedGroup) {
         return;
+    }
     info->receivers[0].pixelCount = count;
     info->receivers[0].configuredPixelCount = configuredCount;
 }
@@ -545,8 +592,9 @@ void OutputMonitor::setSmartReceiverInfo(int port, int receiver, bool enabled, b
                                          float currentMa, int pixelCount) {
     Locked l(*this);
     if (port < 0 || port >= (int)portPins.size() || !portPins[port] || receiver < 0 ||
-        receiver >= PortPinInfo::MAX_RECEIVERS)
+        receiver >= PortPinInfo::MAX_RECEIVERS) {
         return;
+    }
     PortPinInfo* info = portPins[port].get();
     PortPinInfo::ReceiverSlot& slot = info->receivers[receiver];
     slot.enabled = enabled;
@@ -554,10 +602,11 @@ void OutputMonitor::setSmartReceiverInfo(int port, int receiver, bool enabled, b
     slot.currentMa = currentMa;
     slot.pixelCount = pixelCount;
     slot.present = true;
-    if (fuseTripped)
+    if (fuseTripped) {
         addEFuseWarning(info, receiver);
-    else
+    } else {
         clearEFuseWarning(info, receiver);
+    }
 }
 
 void OutputMonitor::setSmartReceiverControl(SmartReceiverControl control) {
@@ -567,21 +616,25 @@ void OutputMonitor::setSmartReceiverControl(SmartReceiverControl control) {
 
 std::shared_ptr<httpserver::http_response> OutputMonitor::render_GET(const httpserver::http_request& req) {
     std::vector<std::string> pieces = req.get_path_pieces();
-    if (pieces.size() < 2 || pieces[1] != "ports")
+    if (pieces.size() < 2 || pieces[1] != "ports") {
         return std::make_shared<httpserver::string_response>("Not Found", 404, "text/plain");
+    }
     std::string what = pieces.size() > 2 ? pieces[2] : "";
     if (what == "list") {
         Json::Value names(Json::arrayValue);
-        for (const auto& name : GetPortNames())
+        for (const auto& name : GetPortNames()) {
             names.append(name);
+        }
         return jsonReply(names);
     }
-    if (!HasPorts())
+    if (!HasPorts()) {
         return std::make_shared<httpserver::string_response>("[]", 200, "application/json");
-    if (what == "pixelCount")
+    }
+    if (what == "pixelCount") {
         CommandManager::INSTANCE.run("Test Start", PixelCountTestPattern());
-    else if (what == "stop")
+    } else if (what == "stop") {
         CommandManager::INSTANCE.run("Test Stop", {});
+    }
     Json::Value status(Json::arrayValue);
     GetCurrentPortStatusJson(status);
     return jsonReply(status);

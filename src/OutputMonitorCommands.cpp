@@ -52,14 +52,16 @@ KIVEnablePortCommand::KIVEnablePortCommand() : Command("Set Port Status", "Turns
 }
 
 std::unique_ptr<Command::Result> KIVEnablePortCommand::run(const std::vector<std::string>& a) {
-    if (a.size() < 2)
+    if (a.size() < 2) {
         return std::make_unique<ErrorResult>("Required arguments not provided");
+    }
     bool on = a[1] == "true" || a[1] == "1";
     if (a[0] == "--ALL--") {
-        if (on)
+        if (on) {
             OutputMonitor::INSTANCE.EnableOutputs();
-        else
+        } else {
             OutputMonitor::INSTANCE.DisableOutputs();
+        }
     } else {
         OutputMonitor::INSTANCE.SetOutput(a[0], on);
     }

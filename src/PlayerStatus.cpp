@@ -311,13 +311,16 @@ void PlayerResource::GetRunningEffects(Json::Value& result) {
 // request at another path, port or user part.
 static bool isControllerAddress(const std::string& address) {
     in_addr parsed{};
-    if (inet_pton(AF_INET, address.c_str(), &parsed) == 1)
+    if (inet_pton(AF_INET, address.c_str(), &parsed) == 1) {
         return true;
-    if (address.empty() || address.size() > 253)
+    }
+    if (address.empty() || address.size() > 253) {
         return false;
+    }
     for (char c : address) {
-        if (!isalnum((unsigned char)c) && c != '.' && c != '-')
+        if (!isalnum((unsigned char)c) && c != '.' && c != '-') {
             return false;
+        }
     }
     return true;
 }

@@ -40,43 +40,52 @@ std::string PortPinInfo::slotName(int slot) const {
 void PortPinInfo::appendTo(Json::Value& array, float currentMa) const {
     Json::Value status;
     status["name"] = name;
-    if (hasSmartReceivers)
+    if (hasSmartReceivers) {
         appendReceiverStatus(status);
-    else
+    } else {
         appendPlainStatus(status, currentMa);
-    if (row != -1)
+    }
+    if (row != -1) {
         status["row"] = row;
-    if (col != -1)
+    }
+    if (col != -1) {
         status["col"] = col;
-    if (!bank.empty())
+    }
+    if (!bank.empty()) {
         status["bank"] = bank;
+    }
     array.append(status);
 }
 
 void PortPinInfo::appendPlainStatus(Json::Value& status, float currentMa) const {
     const ReceiverSlot& port = receivers[0];
-    if (enablePin)
+    if (enablePin) {
         status["enabled"] = isPowered();
+    }
     bool tripped = port.enabled && eFusePin && (port.fuseTripped || !fuseOK());
     status["status"] = !tripped;
-    if (currentMonitor)
+    if (currentMonitor) {
         status["ma"] = (int)std::lround(currentMa);
-    if (port.pixelCount >= 0)
+    }
+    if (port.pixelCount >= 0) {
         status["pixelCount"] = port.pixelCount;
+    }
 }
 
 void PortPinInfo::appendReceiverStatus(Json::Value& status) const {
     status["smartReceivers"] = true;
     for (int slot = 0; slot < MAX_RECEIVERS; slot++) {
         const ReceiverSlot& receiver = receivers[slot];
-        if (!receiver.present)
+        if (!receiver.present) {
             continue;
+        }
         Json::Value entry;
         entry["ma"] = receiver.currentMa;
         entry["enabled"] = receiver.fuseTripped ? false : receiver.enabled;
         entry["status"] = !receiver.fuseTripped;
-        if (receiver.pixelCount < NO_RECEIVER_PIXEL_COUNT)
+        if (receiver.pixelCount < NO_RECEIVER_PIXEL_COUNT) {
             entry["pixelCount"] = receiver.pixelCount;
+        }
         status[std::string(1, (char)('A' + slot))] = entry;
     }
 }

@@ -36,8 +36,9 @@ protected:
         explicit RecordCommand(OutputMonitorFixture* f) : Command("Record"), fixture(f) {}
         std::unique_ptr<Result> run(const std::vector<std::string>& args) override {
             std::string joined;
-            for (size_t i = 0; i < args.size(); i++)
+            for (size_t i = 0; i < args.size(); i++) {
                 joined += (i ? "|" : "") + args[i];
+            }
             std::lock_guard<std::mutex> l(fixture->recordLock);
             fixture->recorded.push_back(joined);
             return std::make_unique<Result>("OK");
@@ -86,8 +87,9 @@ protected:
 
     std::vector<std::string> warnings() {
         std::vector<std::string> texts;
-        for (const auto& w : WarningHolder::GetWarnings())
+        for (const auto& w : WarningHolder::GetWarnings()) {
             texts.push_back(w.message);
+        }
         return texts;
     }
     bool hasWarning(const std::string& text) {
@@ -113,10 +115,12 @@ protected:
         req.path = path;
         req.method = "GET";
         auto response = OutputMonitor::INSTANCE.render_GET(req);
-        if (code)
+        if (code) {
             *code = response->get_response_code();
-        if (type)
+        }
+        if (type) {
             *type = response->get_content_type();
+        }
         return response->get_content();
     }
     // Polls every pollMS (firing due timers on the way, as the main loop does) until done or the

@@ -22,15 +22,17 @@ protected:
         std::lock_guard<std::mutex> l(writeLock);
         std::vector<long long> cycles;
         for (size_t i = 1; i < writes.size(); i++) {
-            if (writes[i - 1].second == 0 && writes[i].second == 1)
+            if (writes[i - 1].second == 0 && writes[i].second == 1) {
                 cycles.push_back(writes[i].first);
+            }
         }
         return cycles;
     }
     void recordEnableWrites() {
         SimulatedGPIO::INSTANCE.setWriteObserver([this](int gpio, int value) {
-            if (gpio != 4)
+            if (gpio != 4) {
                 return;
+            }
             std::lock_guard<std::mutex> l(writeLock);
             writes.emplace_back(GetTimeMS(), value);
         });
@@ -88,9 +90,10 @@ TEST_F(OutputMonitorFuses, APermanentShortIsPowerCycledFourTimesAHundredMsApartT
         std::vector<long long> cycles = powerCycles();
         ASSERT_EQ(4u, cycles.size()) << "loop " << loopMS;
         EXPECT_LE(cycles[0] - trip, 140 + loopMS);
-        for (size_t i = 1; i < cycles.size(); i++)
+        for (size_t i = 1; i < cycles.size(); i++) {
             EXPECT_NEAR(100, cycles[i] - cycles[i - 1], 35 + loopMS / 3)
                 << "loop " << loopMS << ", cycle " << i;
+        }
         EXPECT_NEAR(100, warned - cycles.back(), 40 + loopMS);
         EXPECT_EQ(0, level(4));
 

@@ -73,13 +73,15 @@ TEST_F(OutputMonitorPorts, FileCurrentIsOffsetThenScaledAndUnreadableFilesReadZe
     };
     for (int i = 0; i < 5; i++) {
         std::string path = media.file("current" + std::to_string(i));
-        if (cases[i].contents)
+        if (cases[i].contents) {
             media.write("current" + std::to_string(i), cases[i].contents);
+        }
         addPort(i, std::string(R"({"currentSensor": {"path": ")") + path + "\", " + cases[i].sensor + "}}");
     }
     Json::Value ports = status();
-    for (int i = 0; i < 5; i++)
+    for (int i = 0; i < 5; i++) {
         EXPECT_EQ(cases[i].ma, ports[i]["ma"].asInt()) << "case " << i;
+    }
 
     media.remove("current0");
     EXPECT_EQ(0, status()[0]["ma"].asInt()); // a deleted file no longer reads its old value

@@ -7,20 +7,25 @@ Json::Value Command::CommandArg::toJson() const {
     json["type"] = type;
     json["description"] = description;
     json["optional"] = optional;
-    if (min != -1)
+    if (min != -1) {
         json["min"] = min;
-    if (max != -1)
+    }
+    if (max != -1) {
         json["max"] = max;
-    if (!defaultValue.empty())
+    }
+    if (!defaultValue.empty()) {
         json["default"] = defaultValue;
+    }
     if (!contentList.empty()) {
         Json::Value list(Json::arrayValue);
-        for (const std::string& item : contentList)
+        for (const std::string& item : contentList) {
             list.append(item);
+        }
         json["contentList"] = list;
     }
-    if (!contentListUrl.empty())
+    if (!contentListUrl.empty()) {
         json["contentListUrl"] = contentListUrl;
+    }
     return json;
 }
 
@@ -29,8 +34,9 @@ Json::Value Command::getDescription() const {
     json["name"] = name;
     json["description"] = description;
     Json::Value list(Json::arrayValue);
-    for (const CommandArg& arg : args)
+    for (const CommandArg& arg : args) {
         list.append(arg.toJson());
+    }
     json["args"] = list;
     return json;
 }

@@ -21,21 +21,25 @@ std::string presetsFile() {
 
 // Numbers and booleans read as their text; anything structured as its compact JSON.
 std::string argumentText(const Json::Value& value) {
-    if (value.isNull())
+    if (value.isNull()) {
         return "";
-    if (value.isArray() || value.isObject())
+    }
+    if (value.isArray() || value.isObject()) {
         return SaveJsonToString(value, "");
+    }
     return value.asString();
 }
 
 std::string substitute(std::string text, const std::map<std::string, std::string>* keywords) {
-    if (keywords == nullptr)
+    if (keywords == nullptr) {
         return text;
+    }
     for (const auto& [key, value] : *keywords) {
         const std::string marker = "%" + key + "%";
         for (size_t at = text.find(marker); at != std::string::npos;
-             at = text.find(marker, at + value.size()))
+             at = text.find(marker, at + value.size())) {
             text.replace(at, marker.size(), value);
+        }
     }
     return text;
 }
@@ -43,8 +47,9 @@ std::string substitute(std::string text, const std::map<std::string, std::string
 // The preset entries, or an empty array when the file is missing (a normal state) or invalid.
 Json::Value loadPresetEntries() {
     const std::string path = presetsFile();
-    if (!FileExists(path))
+    if (!FileExists(path)) {
         return Json::Value(Json::arrayValue);
+    }
     Json::Value root;
     if (!LoadJsonFromFile(path, root) ||
         !ConfigValueIs(root, Json::objectValue, path, CONFIG_TOP_LEVEL, LG_COMMAND)) {
@@ -52,11 +57,13 @@ Json::Value loadPresetEntries() {
         return Json::Value(Json::arrayValue);
     }
     Json::Value entries(Json::arrayValue);
-    if (!ConfigValueIs(root["commands"], Json::arrayValue, path, "commands", LG_COMMAND))
+    if (!ConfigValueIs(root["commands"], Json::arrayValue, path, "commands", LG_COMMAND)) {
         return entries;
+    }
     for (const Json::Value& entry : root["commands"]) {
-        if (ConfigValueIs(entry, Json::objectValue, path, "commands", LG_COMMAND))
+        if (ConfigValueIs(entry, Json::objectValue, path, "commands", LG_COMMAND)) {
             entries.append(entry);
+        }
     }
     return entries;
 }
@@ -65,8 +72,9 @@ Json::Value substitutedEntry(const Json::Value& entry, const std::map<std::strin
     Json::Value command;
     command["command"] = substitute(argumentText(entry["command"]), keywords);
     command["args"] = Json::Value(Json::arrayValue);
-    for (const Json::Value& arg : entry["args"])
+    for (const Json::Value& arg : entry["args"]) {
         command["args"].append(substitute(argumentText(arg), keywords));
+    }
     return command;
 }
 
@@ -98,11 +106,13 @@ std::shared_ptr<http_response> plainResponse(const std::string& text, int code) 
 std::vector<std::string> commandPieces(const std::string& path) {
     const std::string prefix = "/command/";
     std::vector<std::string> pieces;
-    if (!startsWith(path, prefix))
+    if (!startsWith(path, prefix)) {
         return pieces;
+    }
     std::string rest = path.substr(prefix.size());
-    if (endsWith(rest, "/"))
+    if (endsWith(rest, "/")) {
         rest.pop_back();
+    }
     size_t start = 0;
     for (size_t slash = rest.find('/'); slash != std::string::npos; slash = rest.find('/', start)) {
         pieces.push_back(rest.substr(start, slash - start));
@@ -124,13 +134,15 @@ void CommandManager::Cleanup() {
         std::lock_guard<std::mutex> guard(lock);
         removed.swap(commands);
     }
-    for (auto& [name, cmd] : removed)
+    for (auto& [name, cmd] : removed) {
         delete cmd;
+    }
 }
 
 void CommandManager::addCommand(Command* cmd) {
-    if (cmd == nullptr)
+    if (cmd == nullptr) {
         return;
+    }
     Command* replaced;
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -138,8 +150,9 @@ void CommandManager::addCommand(Command* cmd) {
         replaced = slot;
         slot = cmd;
     }
-    if (replaced != cmd)
+    if (replaced != cmd) {
         delete replaced;
+    }
 }
 
 // Looks the command up by address only: a caller may hold a pointer the manager already deleted
@@ -156,8 +169,9 @@ void CommandManager::removeCommand(Command* cmd) {
             }
         }
     }
-    if (found)
+    if (found) {
         delete cmd;
+    }
 }
 
 void CommandManager::removeCommand(const std::string& name) {
@@ -165,8 +179,9 @@ void CommandManager::removeCommand(const std::string& name) {
     {
         std::lock_guard<std::mutex> guard(lock);
         auto it = commands.find(name);
-        if (it == commands.end())
+        if (it == commands.end()) {
             return;
+        }
         removed = it->second;
         commands.erase(it);
     }
@@ -184,15 +199,18 @@ std::unique_ptr<Command::Result> CommandManager::run(const std::string& name,
     {
         std::lock_guard<std::mutex> guard(lock);
         auto it = commands.find(name);
-        if (it != commands.end())
+        if (it != commands.end()) {
             cmd = it->second;
+        }
     }
-    if (cmd == nullptr)
+    if (cmd == nullptr) {
         return unknownCommand(name);
+    }
     try {
         std::unique_ptr<Command::Result> result = cmd->run(args);
-        if (result)
+        if (result) {
             return result;
+        }
         return std::make_unique<Command::ErrorResult>("Command " + name + " gave no result");
     } catch (const std::exception& e) {
         LogErr(LG_COMMAND, "Command %s failed: %s\n", name.c_str(), e.what());
@@ -201,11 +219,13 @@ std::unique_ptr<Command::Result> CommandManager::run(const std::string& name,
 }
 
 std::unique_ptr<Command::Result> CommandManager::run(const Json::Value& command) {
-    if (!command.isObject())
+    if (!command.isObject()) {
         return std::make_unique<Command::ErrorResult>("A command must be a JSON object");
+    }
     std::vector<std::string> args;
-    for (const Json::Value& arg : command["args"])
+    for (const Json::Value& arg : command["args"]) {
         args.push_back(argumentText(arg));
+    }
     return run(argumentText(command["command"]), args);
 }
 
@@ -213,13 +233,15 @@ int CommandManager::TriggerPreset(const std::string& name,
                                   const std::map<std::string, std::string>* keywords) {
     int count = 0;
     for (const Json::Value& entry : loadPresetEntries()) {
-        if (argumentText(entry["name"]) != name)
+        if (argumentText(entry["name"]) != name) {
             continue;
+        }
         Json::Value command = substitutedEntry(entry, keywords);
         LogDebug(LG_COMMAND, "Preset %s runs %s\n", name.c_str(), SaveJsonToString(command, "").c_str());
         std::unique_ptr<Command::Result> result = run(command);
-        if (result->isError())
+        if (result->isError()) {
             LogWarn(LG_COMMAND, "Preset %s: %s\n", name.c_str(), result->get().c_str());
+        }
         count++;
     }
     return count;
@@ -229,43 +251,52 @@ Json::Value CommandManager::getDescriptions() {
     Json::Value list(Json::arrayValue);
     std::lock_guard<std::mutex> guard(lock);
     for (const auto& [name, cmd] : commands) {
-        if (!cmd->hidden())
+        if (!cmd->hidden()) {
             list.append(cmd->getDescription());
+        }
     }
     return list;
 }
 
 std::shared_ptr<http_response> CommandManager::render_GET(const httpserver::http_request& req) {
     std::vector<std::string> pieces = req.get_path_pieces();
-    if (pieces.empty())
+    if (pieces.empty()) {
         return plainResponse("Not Found", 404);
-    if (pieces[0] == "command")
+    }
+    if (pieces[0] == "command") {
         return runFromRequest(req);
+    }
     if (pieces[0] == "commandPresets") {
         std::set<std::string> names;
-        for (const Json::Value& entry : loadPresetEntries())
+        for (const Json::Value& entry : loadPresetEntries()) {
             names.insert(argumentText(entry["name"]));
+        }
         Json::Value list(Json::arrayValue);
-        for (const std::string& n : names)
+        for (const std::string& n : names) {
             list.append(n);
+        }
         return jsonResponse(list);
     }
-    if (pieces[0] != "commands")
+    if (pieces[0] != "commands") {
         return plainResponse("Not Found", 404);
-    if (pieces.size() == 1)
+    }
+    if (pieces.size() == 1) {
         return jsonResponse(getDescriptions());
+    }
     const std::string name = req.get_path().substr(std::string("/commands/").size());
     std::lock_guard<std::mutex> guard(lock);
     auto it = commands.find(name);
-    if (it == commands.end())
+    if (it == commands.end()) {
         return unknownCommandResponse(name);
+    }
     return jsonResponse(it->second->getDescription());
 }
 
 std::shared_ptr<http_response> CommandManager::render_POST(const httpserver::http_request& req) {
     std::vector<std::string> pieces = req.get_path_pieces();
-    if (pieces.empty() || pieces[0] != "command")
+    if (pieces.empty() || pieces[0] != "command") {
         return httpserver::http_resource::render_POST(req);
+    }
     return runFromRequest(req);
 }
 
@@ -277,8 +308,9 @@ std::shared_ptr<http_response> CommandManager::runFromRequest(const httpserver::
     if (!pieces.empty()) {
         command["command"] = pieces[0];
         command["args"] = Json::Value(Json::arrayValue);
-        for (size_t i = 1; i < pieces.size(); i++)
+        for (size_t i = 1; i < pieces.size(); i++) {
             command["args"].append(pieces[i]);
+        }
     } else if (req.get_method() != "POST") {
         return plainResponse("No command given", 400);
     } else if (!LoadJsonFromString(req.get_content(), command) || !command.isObject()) {
@@ -286,8 +318,9 @@ std::shared_ptr<http_response> CommandManager::runFromRequest(const httpserver::
         return plainResponse("Error parsing POST content", 400);
     }
     const std::string name = argumentText(command["command"]);
-    if (!hasCommand(name))
+    if (!hasCommand(name)) {
         return unknownCommandResponse(name);
+    }
     std::unique_ptr<Command::Result> result = run(command);
     return std::make_shared<string_response>(result->get(), result->isError() ? 500 : 200,
                                              result->contentType());

@@ -36,10 +36,12 @@ bool writeAll(int fd, const std::string& contents) {
     size_t done = 0;
     while (done < contents.size()) {
         ssize_t n = write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
             continue;
-        if (n <= 0)
+        }
+        if (n <= 0) {
             return false;
+        }
         done += n;
     }
     return true;
@@ -48,8 +50,9 @@ bool writeAll(int fd, const std::string& contents) {
 // A replaced file keeps the mode it had; a new one is group-writable like the rest of the media tree.
 mode_t modeForReplacement(const std::string& path) {
     struct stat st;
-    if (stat(path.c_str(), &st) == 0)
+    if (stat(path.c_str(), &st) == 0) {
         return st.st_mode & 07777;
+    }
     return 0664;
 }
 
@@ -81,8 +84,9 @@ bool contains(const std::string& text, const std::string& part) {
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> pieces;
-    if (text.empty())
+    if (text.empty()) {
         return pieces;
+    }
     size_t start = 0;
     while (true) {
         size_t end = text.find(separator, start);
@@ -103,8 +107,9 @@ std::string toLower(std::string text) {
 std::string trim(const std::string& text) {
     const char* space = " \t\r\n\f\v";
     size_t first = text.find_first_not_of(space);
-    if (first == std::string::npos)
+    if (first == std::string::npos) {
         return std::string();
+    }
     size_t last = text.find_last_not_of(space);
     return text.substr(first, last - first + 1);
 }
@@ -115,13 +120,15 @@ void SetThreadName(const std::string& name) {
 
 bool ParseInt(const std::string& text, long& value) {
     std::string t = trim(text);
-    if (t.empty())
+    if (t.empty()) {
         return false;
+    }
     char* end = nullptr;
     errno = 0;
     long parsed = strtol(t.c_str(), &end, 10);
-    if (errno == ERANGE || *end != '\0')
+    if (errno == ERANGE || *end != '\0') {
         return false;
+    }
     value = parsed;
     return true;
 }
@@ -138,8 +145,9 @@ bool DirectoryExists(const std::string& path) {
 
 std::string GetFileContents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
         return std::string();
+    }
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -155,16 +163,18 @@ bool PutFileContents(const std::string& path, const std::string& contents) {
     }
     bool ok = fchmod(fd, modeForReplacement(path)) == 0 && writeAll(fd, contents);
     ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmpl.c_str(), path.c_str()) == 0)
+    if (ok && rename(tmpl.c_str(), path.c_str()) == 0) {
         return true;
+    }
     LogWarn(LG_GENERAL, "Could not write %s: %s\n", path.c_str(), strerror(errno));
     unlink(tmpl.c_str());
     return false;
 }
 
 bool LoadJsonFromFile(const std::string& path, Json::Value& value) {
-    if (!FileExists(path) || DirectoryExists(path))
+    if (!FileExists(path) || DirectoryExists(path)) {
         return false;
+    }
     return LoadJsonFromString(GetFileContents(path), value);
 }
 
@@ -177,8 +187,9 @@ bool LoadJsonFromString(const std::string& text, Json::Value& value) {
     Json::Value parsed;
     std::string errors;
     try {
-        if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors))
+        if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors)) {
             return false;
+        }
     } catch (const std::exception&) {
         return false; // jsoncpp throws instead of failing past its nesting limit
     }
@@ -210,8 +221,9 @@ std::string getKIVMediaDir(const std::string& relative) {
 std::string getKIVDDir(const std::string& relative) {
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-    if (n <= 0)
+    if (n <= 0) {
         return relative;
+    }
     std::filesystem::path path(std::string(exe, n));
     return path.parent_path().parent_path().string() + relative;
 }
@@ -222,9 +234,10 @@ bool EnsureMediaDirectory() {
     for (const char* sub : SUBFOLDERS) {
         std::error_code ec;
         std::filesystem::create_directories(getKIVMediaDir(sub), ec);
-        if (ec)
+        if (ec) {
             LogWarn(LG_GENERAL, "Could not create %s: %s\n", getKIVMediaDir(sub).c_str(),
                     ec.message().c_str());
+        }
     }
     return DirectoryExists(getKIVMediaDir());
 }
@@ -232,14 +245,18 @@ bool EnsureMediaDirectory() {
 int getKIVmode() {
     static std::atomic<bool> warned{false};
     std::string mode = getSetting("kivMode", "player");
-    if (mode == "bridge")
+    if (mode == "bridge") {
         return BRIDGE_MODE;
-    if (mode == "master")
+    }
+    if (mode == "master") {
         return MASTER_MODE;
-    if (mode == "remote")
+    }
+    if (mode == "remote") {
         return REMOTE_MODE;
-    if (mode != "player" && !mode.empty() && !warned.exchange(true))
+    }
+    if (mode != "player" && !mode.empty() && !warned.exchange(true)) {
         LogWarn(LG_GENERAL, "Unknown kivMode '%s', running in player mode\n", mode.c_str());
+    }
     return PLAYER_MODE;
 }
 

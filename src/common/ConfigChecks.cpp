@@ -34,18 +34,22 @@ void reportWrongType(const std::string& where, const std::string& key, const std
 
 bool ConfigValueIs(const Json::Value& value, Json::ValueType type, const std::string& where,
                    const std::string& key, KIVLoggerInstance& logger) {
-    if (value.type() == type)
+    if (value.type() == type) {
         return true;
-    if (!value.isNull())
+    }
+    if (!value.isNull()) {
         reportWrongType(where, key, typeText(type), logger);
+    }
     return false;
 }
 
 bool ConfigIsListOrObject(const Json::Value& value, const std::string& where, const std::string& key,
                           KIVLoggerInstance& logger) {
-    if (value.isArray() || value.isObject())
+    if (value.isArray() || value.isObject()) {
         return true;
-    if (!value.isNull())
+    }
+    if (!value.isNull()) {
         reportWrongType(where, key, "a list or an object", logger);
+    }
     return false;
 }

@@ -20,8 +20,9 @@ bool runCallback(std::mutex& lock, const std::map<int, EPollManager::Callback>& 
     {
         std::lock_guard<std::mutex> lk(lock);
         auto it = callbacks.find(fd);
-        if (it == callbacks.end())
+        if (it == callbacks.end()) {
             return false;
+        }
         cb = it->second;
     }
     return cb(fd);
@@ -30,13 +31,15 @@ bool runCallback(std::mutex& lock, const std::map<int, EPollManager::Callback>& 
 
 EPollManager::EPollManager() {
     epollFd = epoll_create1(EPOLL_CLOEXEC);
-    if (epollFd < 0)
+    if (epollFd < 0) {
         LogErr(LG_GENERAL, "Could not create the epoll descriptor: %s\n", strerror(errno));
+    }
 }
 
 EPollManager::~EPollManager() {
-    if (epollFd >= 0)
+    if (epollFd >= 0) {
         close(epollFd);
+    }
 }
 
 // Registers with the kernel every time, even for a descriptor already in the map: a descriptor
@@ -56,8 +59,9 @@ void EPollManager::addFileDescriptor(int fd, Callback cb) {
 
 void EPollManager::removeFileDescriptor(int fd) {
     std::lock_guard<std::mutex> lk(lock);
-    if (callbacks.erase(fd) == 0)
+    if (callbacks.erase(fd) == 0) {
         return;
+    }
     // Fails harmlessly when the descriptor was closed first: closing already removed it.
     epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
 }
@@ -74,20 +78,24 @@ int EPollManager::waitForEvents(int timeoutMS) {
     }
     epoll_event events[MAX_EVENTS];
     int count = epoll_wait(efd, events, MAX_EVENTS, timeoutMS);
-    if (count == 0)
+    if (count == 0) {
         return TIMEOUT;
-    if (count < 0)
+    }
+    if (count < 0) {
         return errno == EINTR ? INTERRUPTED : FAILED;
+    }
     bool forceOutput = false;
-    for (int i = 0; i < count; i++)
+    for (int i = 0; i < count; i++) {
         forceOutput |= runCallback(lock, callbacks, events[i].data.fd);
+    }
     return forceOutput ? FORCE_OUTPUT : HANDLED;
 }
 
 void EPollManager::shutdown() {
     std::lock_guard<std::mutex> lk(lock);
-    if (epollFd >= 0)
+    if (epollFd >= 0) {
         close(epollFd);
+    }
     epollFd = -1;
     callbacks.clear();
 }

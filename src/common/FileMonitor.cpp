@@ -31,10 +31,12 @@ struct RawEvent {
 
 std::string parentFolder(const std::string& path) {
     auto slash = path.rfind('/');
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return ".";
-    if (slash == 0)
+    }
+    if (slash == 0) {
         return "/";
+    }
     return path.substr(0, slash);
 }
 
@@ -44,14 +46,16 @@ std::string baseName(const std::string& path) {
 }
 
 size_t contentHash(const std::string& path) {
-    if (!FileExists(path))
+    if (!FileExists(path)) {
         return MISSING_FILE_HASH;
+    }
     return std::hash<std::string>{}(GetFileContents(path));
 }
 
 void addUnique(std::vector<std::string>& list, const std::string& path) {
-    if (std::find(list.begin(), list.end(), path) == list.end())
+    if (std::find(list.begin(), list.end(), path) == list.end()) {
         list.push_back(path);
+    }
 }
 
 // Everything queued on the non-blocking descriptor right now: one batch.
@@ -60,11 +64,13 @@ std::vector<RawEvent> drainEvents(int fd) {
     alignas(inotify_event) char buffer[4096];
     for (;;) {
         ssize_t len = read(fd, buffer, sizeof(buffer));
-        if (len < 0 && errno == EINTR)
+        if (len < 0 && errno == EINTR) {
             continue;
+        }
         if (len <= 0) {
-            if (len < 0 && errno != EAGAIN)
+            if (len < 0 && errno != EAGAIN) {
                 LogWarn(LG_GENERAL, "Reading file change events failed: %s\n", strerror(errno));
+            }
             break;
         }
         for (char* p = buffer; p < buffer + len;) {
@@ -97,8 +103,9 @@ void FileMonitor::AddFile(const std::string& id, const std::string& path, Callba
 void FileMonitor::RemoveFile(const std::string& id, const std::string& path) {
     std::lock_guard<std::mutex> lk(lock);
     auto it = files.find(path);
-    if (it == files.end())
+    if (it == files.end()) {
         return;
+    }
     it->second.watches.erase(id);
     if (it->second.watches.empty()) {
         files.erase(it);
@@ -107,8 +114,9 @@ void FileMonitor::RemoveFile(const std::string& id, const std::string& path) {
     // A hash only tracked while someone asks for it would go stale otherwise.
     bool anyContentOnly = std::any_of(it->second.watches.begin(), it->second.watches.end(),
                                       [](const auto& w) { return w.second.onlyWhenContentChanges; });
-    if (!anyContentOnly)
+    if (!anyContentOnly) {
         it->second.hashKnown = false;
+    }
 }
 
 void FileMonitor::TriggerFileChanged(const std::string& path) {
@@ -135,17 +143,20 @@ bool FileMonitor::HandleEvents() {
         std::lock_guard<std::mutex> lk(lock);
         inotifyFd = fd;
     }
-    if (inotifyFd < 0)
+    if (inotifyFd < 0) {
         return false;
+    }
     std::vector<RawEvent> events = drainEvents(inotifyFd);
     std::vector<std::string> changed;
     {
         std::lock_guard<std::mutex> lk(lock);
         bool foldersChanged = false;
-        for (const auto& ev : events)
+        for (const auto& ev : events) {
             foldersChanged |= collectChanges(ev.wd, ev.mask, ev.name, changed);
-        if (foldersChanged)
+        }
+        if (foldersChanged) {
             watchMissingFolders(&changed);
+        }
     }
     for (const auto& path : changed) {
         LogDebug(LG_GENERAL, "File changed: %s\n", path.c_str());
@@ -160,23 +171,27 @@ bool FileMonitor::collectChanges(int wd, uint32_t mask, const std::string& name,
                                  std::vector<std::string>& changed) {
     if (mask & IN_Q_OVERFLOW) {
         // Events were lost: anything may have changed.
-        for (const auto& file : files)
+        for (const auto& file : files) {
             addUnique(changed, file.first);
+        }
         return true;
     }
     auto dir = dirByWatch.find(wd);
-    if (dir == dirByWatch.end())
+    if (dir == dirByWatch.end()) {
         return false;
+    }
     if (mask & (IN_IGNORED | IN_MOVE_SELF)) {
-        if (mask & IN_MOVE_SELF)
+        if (mask & IN_MOVE_SELF) {
             inotify_rm_watch(fd, wd);
+        }
         watchByDir.erase(dir->second);
         dirByWatch.erase(dir);
         return true;
     }
     for (const auto& file : files) {
-        if (baseName(file.first) == name && parentFolder(file.first) == dir->second)
+        if (baseName(file.first) == name && parentFolder(file.first) == dir->second) {
             addUnique(changed, file.first);
+        }
     }
     return (mask & IN_ISDIR) != 0;
 }
@@ -187,19 +202,22 @@ bool FileMonitor::collectChanges(int wd, uint32_t mask, const std::string& name,
 void FileMonitor::watchMissingFolders(std::vector<std::string>* appeared) {
     for (const auto& file : files) {
         std::string dir = parentFolder(file.first);
-        if (watchByDir.count(dir))
+        if (watchByDir.count(dir)) {
             continue;
+        }
         addDirectoryWatch(dir);
-        if (appeared && watchByDir.count(dir) && FileExists(file.first))
+        if (appeared && watchByDir.count(dir) && FileExists(file.first)) {
             addUnique(*appeared, file.first);
+        }
     }
 }
 
 // Caller holds the lock. A folder that does not exist yet is waited for by watching its nearest
 // existing ancestor; the creation of a folder below it brings us back here.
 void FileMonitor::addDirectoryWatch(const std::string& dir) {
-    if (fd < 0 || watchByDir.count(dir))
+    if (fd < 0 || watchByDir.count(dir)) {
         return;
+    }
     std::string target = dir;
     std::string below; // the folder under target on the way to dir
     for (;;) {
@@ -217,13 +235,15 @@ void FileMonitor::addDirectoryWatch(const std::string& dir) {
         below = target;
         target = up;
     }
-    if (target == dir)
+    if (target == dir) {
         return;
+    }
     LogWarn(LG_GENERAL, "Folder %s does not exist; watching %s until it appears\n", dir.c_str(),
             target.c_str());
     // The next folder down may have been created before the ancestor's watch was in place.
-    if (DirectoryExists(below))
+    if (DirectoryExists(below)) {
         addDirectoryWatch(dir);
+    }
 }
 
 // A content-only watch is skipped for an event that left the bytes as they were. An explicit
@@ -233,8 +253,9 @@ void FileMonitor::fileChanged(const std::string& path, bool fromEvent) {
     {
         std::lock_guard<std::mutex> lk(lock);
         auto it = files.find(path);
-        if (it == files.end())
+        if (it == files.end()) {
             return;
+        }
         needHash = it->second.hashKnown;
     }
     size_t hash = needHash ? contentHash(path) : 0;
@@ -242,26 +263,31 @@ void FileMonitor::fileChanged(const std::string& path, bool fromEvent) {
     {
         std::lock_guard<std::mutex> lk(lock);
         auto it = files.find(path);
-        if (it == files.end())
+        if (it == files.end()) {
             return;
+        }
         FileEntry& entry = it->second;
         bool unchanged = needHash && entry.hashKnown && entry.contentHash == hash;
-        if (needHash && entry.hashKnown)
+        if (needHash && entry.hashKnown) {
             entry.contentHash = hash;
+        }
         for (const auto& [id, watch] : entry.watches) {
-            if (!fromEvent || !watch.onlyWhenContentChanges || !unchanged)
+            if (!fromEvent || !watch.onlyWhenContentChanges || !unchanged) {
                 toRun.push_back(watch.cb);
+            }
         }
     }
     // Run without the lock: a callback may add, remove or trigger files.
-    for (const auto& cb : toRun)
+    for (const auto& cb : toRun) {
         cb();
+    }
 }
 
 void FileMonitor::Cleanup() {
     std::lock_guard<std::mutex> lk(lock);
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
     fd = -1;
     files.clear();
     dirByWatch.clear();

@@ -36,8 +36,9 @@ std::string formatMessage(const char* format, va_list args) {
     va_copy(copy, args);
     int needed = vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
-    if (needed <= 0)
+    if (needed <= 0) {
         return std::string();
+    }
     std::string text(needed + 1, '\0');
     vsnprintf(text.data(), text.size(), format, args);
     text.resize(needed);
@@ -56,10 +57,12 @@ std::string timestamp() {
 }
 
 const char* levelTag(int level) {
-    if (level == KIVLOG_ERROR)
+    if (level == KIVLOG_ERROR) {
         return "ERROR: ";
-    if (level == KIVLOG_WARN)
+    }
+    if (level == KIVLOG_WARN) {
         return "WARN: ";
+    }
     return "";
 }
 
@@ -73,27 +76,34 @@ void writeLine(const std::string& line) {
 // Parses "LEVEL" or "LEVEL:logger,logger" into the pending level table; false when malformed.
 bool applyPart(const std::string& part, int (&levels)[KIVLogger::LOGGER_COUNT]) {
     std::vector<std::string> halves = split(part, ':');
-    if (halves.empty() || halves.size() > 2)
+    if (halves.empty() || halves.size() > 2) {
         return false;
+    }
     int level = LogLevelFromString(trim(halves[0]));
-    if (level == 0)
+    if (level == 0) {
         return false;
+    }
     if (halves.size() == 1) {
-        for (int& l : levels)
+        for (int& l : levels) {
             l = level;
+        }
         return true;
     }
     std::vector<std::string> names = split(halves[1], ',');
-    if (names.empty())
+    if (names.empty()) {
         return false;
+    }
     KIVLoggerInstance* const* all = KIVLogger::INSTANCE.All();
     for (const std::string& name : names) {
         KIVLoggerInstance* logger = KIVLogger::INSTANCE.FindLogger(trim(name));
-        if (!logger)
+        if (!logger) {
             return false;
-        for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
-            if (all[i] == logger)
+        }
+        for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++) {
+            if (all[i] == logger) {
                 levels[i] = level;
+            }
+        }
     }
     return true;
 }
@@ -101,14 +111,16 @@ bool applyPart(const std::string& part, int (&levels)[KIVLogger::LOGGER_COUNT]) 
 } // namespace
 
 void KIVLogger::Init() {
-    for (KIVLoggerInstance* logger : all)
+    for (KIVLoggerInstance* logger : all) {
         logger->level.store(KIVLOG_INFO, std::memory_order_relaxed);
+    }
 }
 
 int KIVLogger::MinimumLogLevel() const {
     int highest = 0;
-    for (KIVLoggerInstance* logger : all)
+    for (KIVLoggerInstance* logger : all) {
         highest = std::max(highest, logger->level.load(std::memory_order_relaxed));
+    }
     return highest;
 }
 
@@ -116,22 +128,27 @@ int KIVLogger::MinimumLogLevel() const {
 // the exceptions follow grouped by level, ascending, so the text is stable for equal states.
 std::string KIVLogger::GetLogLevelString() const {
     int counts[KIVLOG_EXCESS + 1] = {};
-    for (KIVLoggerInstance* logger : all)
+    for (KIVLoggerInstance* logger : all) {
         counts[std::clamp(logger->level.load(std::memory_order_relaxed), KIVLOG_ERROR, KIVLOG_EXCESS)]++;
+    }
     int base = KIVLOG_INFO;
-    for (int level = KIVLOG_ERROR; level <= KIVLOG_EXCESS; level++)
-        if (counts[level] > counts[base])
+    for (int level = KIVLOG_ERROR; level <= KIVLOG_EXCESS; level++) {
+        if (counts[level] > counts[base]) {
             base = level;
+        }
+    }
     std::string result = LogLevelToString(base);
     for (int level = KIVLOG_ERROR; level <= KIVLOG_EXCESS; level++) {
-        if (level == base || counts[level] == 0)
+        if (level == base || counts[level] == 0) {
             continue;
+        }
         result += ";" + LogLevelToString(level) + ":";
         bool first = true;
         for (KIVLoggerInstance* logger : all) {
             if (std::clamp(logger->level.load(std::memory_order_relaxed), KIVLOG_ERROR, KIVLOG_EXCESS) !=
-                level)
+                level) {
                 continue;
+            }
             result += (first ? "" : ",") + logger->name;
             first = false;
         }
@@ -141,13 +158,17 @@ std::string KIVLogger::GetLogLevelString() const {
 
 KIVLoggerInstance* KIVLogger::FindLogger(const std::string& name) {
     std::string wanted = toLower(name);
-    if (wanted == "player")
+    if (wanted == "player") {
         return &Playlist;
-    if (wanted == "mqtt")
+    }
+    if (wanted == "mqtt") {
         return &Control;
-    for (KIVLoggerInstance* logger : all)
-        if (toLower(logger->name) == wanted)
+    }
+    for (KIVLoggerInstance* logger : all) {
+        if (toLower(logger->name) == wanted) {
             return logger;
+        }
+    }
     return nullptr;
 }
 
@@ -155,34 +176,45 @@ KIVLoggerInstance* KIVLogger::FindLogger(const std::string& name) {
 // a typo late in a long level text cannot leave the loggers half set.
 bool SetLogLevelComplex(const std::string& spec) {
     std::vector<std::string> parts = split(spec, ';');
-    if (!parts.empty() && trim(parts.back()).empty())
+    if (!parts.empty() && trim(parts.back()).empty()) {
         parts.pop_back();
-    if (parts.empty())
+    }
+    if (parts.empty()) {
         return false;
+    }
     KIVLoggerInstance* const* all = KIVLogger::INSTANCE.All();
     int levels[KIVLogger::LOGGER_COUNT];
-    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
+    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++) {
         levels[i] = all[i]->level.load(std::memory_order_relaxed);
-    for (const std::string& part : parts)
-        if (!applyPart(trim(part), levels))
+    }
+    for (const std::string& part : parts) {
+        if (!applyPart(trim(part), levels)) {
             return false;
-    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
+        }
+    }
+    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++) {
         all[i]->level.store(levels[i], std::memory_order_relaxed);
+    }
     return true;
 }
 
 int LogLevelFromString(const std::string& level) {
     std::string name = toLower(trim(level));
-    if (name == "error")
+    if (name == "error") {
         return KIVLOG_ERROR;
-    if (name == "warn" || name == "warning")
+    }
+    if (name == "warn" || name == "warning") {
         return KIVLOG_WARN;
-    if (name == "info")
+    }
+    if (name == "info") {
         return KIVLOG_INFO;
-    if (name == "debug")
+    }
+    if (name == "debug") {
         return KIVLOG_DEBUG;
-    if (name == "excess" || name == "excessive")
+    }
+    if (name == "excess" || name == "excessive") {
         return KIVLOG_EXCESS;
+    }
     return 0;
 }
 
@@ -194,13 +226,15 @@ bool SetLogFile(const std::string& path, bool toConsole) {
     FILE* opened = nullptr;
     if (!toConsole && !path.empty()) {
         opened = fopen(path.c_str(), "a");
-        if (opened)
+        if (opened) {
             setvbuf(opened, nullptr, _IOLBF, 0);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(logMutex);
-        if (logFile)
+        if (logFile) {
             fclose(logFile);
+        }
         logFile = opened;
     }
     if (!toConsole && !path.empty() && !opened) {
@@ -222,16 +256,18 @@ void _LogWrite(const char* file, int line, int level, KIVLoggerInstance& logger,
     va_start(args, format);
     std::string message = formatMessage(format, args);
     va_end(args);
-    if (message.empty() || message.back() != '\n')
+    if (message.empty() || message.back() != '\n') {
         message += '\n';
+    }
     char pid[24];
     snprintf(pid, sizeof(pid), " (%d) [", (int)getpid());
     writeLine(timestamp() + pid + logger.name + "] " + levelTag(level) + message);
 }
 
 void HexDump(const char* title, const void* data, int len, KIVLoggerInstance& logger, int level) {
-    if (!WillLog(level, logger))
+    if (!WillLog(level, logger)) {
         return;
+    }
     _LogWrite(__FILE__, __LINE__, level, logger, "%s: %d bytes\n", title, len);
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     for (int offset = 0; offset < len; offset += 16) {

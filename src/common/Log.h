@@ -53,9 +53,9 @@ public:
     KIVLoggerInstance* const* All() const { return all; }
 
 private:
-    KIVLoggerInstance* all[LOGGER_COUNT] = {&ChannelData, &ChannelOut, &Command,  &Control,  &E131Bridge, &Effect,
-                                            &General,     &GPIO,       &HTTP,     &MediaOut, &Playlist,   &Plugin,
-                                            &Schedule,    &Sequence,   &Setting,  &Sync};
+    KIVLoggerInstance* all[LOGGER_COUNT] = {
+        &ChannelData, &ChannelOut, &Command,  &Control, &E131Bridge, &Effect,   &General, &GPIO,
+        &HTTP,        &MediaOut,   &Playlist, &Plugin,  &Schedule,   &Sequence, &Setting, &Sync};
 };
 
 // Sets levels from a level text: "LEVEL" (all loggers) or "LEVEL:logger,logger" parts separated
@@ -80,7 +80,8 @@ void _LogWrite(const char* file, int line, int level, KIVLoggerInstance& logger,
     __attribute__((format(printf, 5, 6)));
 
 // Hex and ASCII dump, 16 bytes a line.
-void HexDump(const char* title, const void* data, int len, KIVLoggerInstance& logger, int level = KIVLOG_DEBUG);
+void HexDump(const char* title, const void* data, int len, KIVLoggerInstance& logger,
+             int level = KIVLOG_DEBUG);
 
 #define KIV_LOG_AT(level, logger, ...)                                                                       \
     do {                                                                                                     \

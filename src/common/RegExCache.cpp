@@ -15,8 +15,9 @@ std::map<std::string, std::unique_ptr<std::regex>> compiled;
 const std::regex* lookup(const std::string& pattern) {
     std::lock_guard<std::mutex> lock(cacheLock);
     auto found = compiled.find(pattern);
-    if (found != compiled.end())
+    if (found != compiled.end()) {
         return found->second.get();
+    }
     std::unique_ptr<std::regex> regex;
     try {
         regex = std::make_unique<std::regex>(pattern);

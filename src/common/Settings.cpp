@@ -32,38 +32,44 @@ using Notification = std::pair<SettingsListener, std::string>;
 std::string escapeValue(const std::string& value) {
     std::string out;
     for (char c : value) {
-        if (c == '"' || c == '\\')
+        if (c == '"' || c == '\\') {
             out += '\\';
-        if (c == '\n')
+        }
+        if (c == '\n') {
             out += "\\n";
-        else if (c == '\r')
+        } else if (c == '\r') {
             out += "\\r";
-        else
+        } else {
             out += c;
+        }
     }
     return out;
 }
 
 char unescapeChar(char c) {
-    if (c == 'n')
+    if (c == 'n') {
         return '\n';
-    if (c == 'r')
+    }
+    if (c == 'r') {
         return '\r';
+    }
     return c;
 }
 
 // Reads the quoted text that starts at quoted[0]; false unless it ends with an unescaped quote.
 bool unquote(const std::string& quoted, std::string& value) {
-    if (quoted.size() < 2 || quoted.front() != '"')
+    if (quoted.size() < 2 || quoted.front() != '"') {
         return false;
+    }
     value.clear();
     for (size_t i = 1; i < quoted.size(); i++) {
         char c = quoted[i];
         if (c == '\\' && i + 1 < quoted.size()) {
             char next = quoted[++i];
             bool known = next == '"' || next == '\\' || next == 'n' || next == 'r';
-            if (!known)
+            if (!known) {
                 value += '\\';
+            }
             value += known ? unescapeChar(next) : next;
         } else if (c == '"' && i == quoted.size() - 1) {
             return true;
@@ -76,8 +82,9 @@ bool unquote(const std::string& quoted, std::string& value) {
 
 bool parseLine(const std::string& line, std::string& key, std::string& value) {
     size_t eq = line.find('=');
-    if (eq == std::string::npos)
+    if (eq == std::string::npos) {
         return false;
+    }
     key = trim(line.substr(0, eq));
     return !key.empty() && unquote(trim(line.substr(eq + 1)), value);
 }
@@ -88,21 +95,25 @@ std::vector<Notification> storeValues(const std::map<std::string, std::string>& 
     std::lock_guard<std::mutex> lock(settingsMutex);
     for (const auto& [key, value] : incoming) {
         auto it = values.find(key);
-        if (it != values.end() && it->second == value)
+        if (it != values.end() && it->second == value) {
             continue;
+        }
         values[key] = value;
         auto found = listeners.find(key);
-        if (found == listeners.end())
+        if (found == listeners.end()) {
             continue;
-        for (const auto& [id, cb] : found->second)
+        }
+        for (const auto& [id, cb] : found->second) {
             owed.emplace_back(cb, value);
+        }
     }
     return owed;
 }
 
 void notify(const std::vector<Notification>& owed) {
-    for (const auto& [cb, value] : owed)
+    for (const auto& [cb, value] : owed) {
         cb(value);
+    }
 }
 
 void storeAndNotify(const std::string& key, const std::string& value) {
@@ -115,33 +126,39 @@ bool writeSettingsFile() {
     std::string text;
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
-        for (const auto& [key, value] : values)
+        for (const auto& [key, value] : values) {
             text += key + " = \"" + escapeValue(value) + "\"\n";
+        }
     }
-    if (!DirectoryExists(getKIVMediaDir()))
+    if (!DirectoryExists(getKIVMediaDir())) {
         EnsureMediaDirectory();
-    if (PutFileContents(GetSettingsFilePath(), text))
+    }
+    if (PutFileContents(GetSettingsFilePath(), text)) {
         return true;
+    }
     LogErr(LG_SETTING, "Could not write the settings file %s\n", GetSettingsFilePath().c_str());
     return false;
 }
 
 bool readSettingsFile(const std::string& path, std::map<std::string, std::string>& read) {
     std::ifstream in(path);
-    if (!in)
+    if (!in) {
         return false;
+    }
     std::string line;
     int lineNumber = 0;
     while (std::getline(in, line)) {
         lineNumber++;
         std::string key, value;
-        if (trim(line).empty())
+        if (trim(line).empty()) {
             continue;
-        if (parseLine(trim(line), key, value))
+        }
+        if (parseLine(trim(line), key, value)) {
             read[key] = value;
-        else
+        } else {
             LogWarn(LG_SETTING, "Skipping malformed line %d of %s: %s\n", lineNumber, path.c_str(),
                     line.c_str());
+        }
     }
     return true;
 }
@@ -151,12 +168,14 @@ void applyLogLevelSetting() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
         auto it = values.find("LogLevel");
-        if (it == values.end())
+        if (it == values.end()) {
             return;
+        }
         spec = it->second;
     }
-    if (!SetLogLevelComplex(spec))
+    if (!SetLogLevelComplex(spec)) {
         LogWarn(LG_SETTING, "Invalid LogLevel setting '%s' ignored\n", spec.c_str());
+    }
 }
 
 } // namespace
@@ -199,8 +218,9 @@ void SetSetting(const std::string& key, int value) {
 
 void setSetting(const std::string& key, const std::string& value, bool persist) {
     storeAndNotify(key, value);
-    if (persist)
+    if (persist) {
         writeSettingsFile();
+    }
 }
 
 // Integer values set this way come from options and run-time state, so they stay in memory.
@@ -217,11 +237,13 @@ void registerSettingsListener(const std::string& listenerId, const std::string& 
 void unregisterSettingsListener(const std::string& listenerId, const std::string& setting) {
     std::lock_guard<std::mutex> lock(settingsMutex);
     auto it = listeners.find(setting);
-    if (it == listeners.end())
+    if (it == listeners.end()) {
         return;
+    }
     it->second.erase(listenerId);
-    if (it->second.empty())
+    if (it->second.empty()) {
         listeners.erase(it);
+    }
 }
 
 std::string GetSettingsFilePath() {

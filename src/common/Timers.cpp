@@ -44,8 +44,9 @@ static bool pending(bool firing, int period) {
 bool Timers::hasTimers() {
     std::lock_guard<std::mutex> lk(lock);
     for (const auto& t : timers) {
-        if (pending(t.firing, t.period))
+        if (pending(t.firing, t.period)) {
             return true;
+        }
     }
     return false;
 }
@@ -65,8 +66,9 @@ void Timers::clear() {
 void Timers::recomputeEarliest() {
     earliest = NO_TIMER;
     for (const auto& t : timers) {
-        if (pending(t.firing, t.period) && t.due < earliest)
+        if (pending(t.firing, t.period) && t.due < earliest) {
             earliest = t.due;
+        }
     }
 }
 
@@ -78,23 +80,26 @@ void Timers::fireTimersInternal(long long now) {
     {
         std::lock_guard<std::mutex> lk(lock);
         for (auto& t : timers) {
-            if (t.firing || t.due > now)
+            if (t.firing || t.due > now) {
                 continue;
+            }
             t.firing = true;
             due.push_back(t.name);
             if (t.period > 0) {
                 t.due += t.period;
                 // A loop that fell behind fires once, not once per missed period.
-                if (t.due <= now)
+                if (t.due <= now) {
                     t.due = now + t.period;
+                }
             }
         }
         recomputeEarliest();
     }
     for (const auto& name : due) {
         std::function<void()> callback;
-        if (!takeFiring(name, callback))
+        if (!takeFiring(name, callback)) {
             continue;
+        }
         try {
             callback();
         } catch (const std::exception& e) {
@@ -108,13 +113,15 @@ void Timers::fireTimersInternal(long long now) {
 bool Timers::takeFiring(const std::string& name, std::function<void()>& callback) {
     std::lock_guard<std::mutex> lk(lock);
     for (auto it = timers.begin(); it != timers.end(); ++it) {
-        if (it->name != name || !it->firing)
+        if (it->name != name || !it->firing) {
             continue;
+        }
         callback = it->callback;
-        if (it->period == 0)
+        if (it->period == 0) {
             timers.erase(it);
-        else
+        } else {
             it->firing = false;
+        }
         recomputeEarliest();
         return true;
     }

@@ -22,8 +22,9 @@ struct Body {
 size_t appendBody(char* data, size_t size, size_t count, void* userdata) {
     Body* body = static_cast<Body*>(userdata);
     size_t bytes = size * count;
-    if (body->text.size() + bytes > body->maxBytes)
+    if (body->text.size() + bytes > body->maxBytes) {
         return 0;
+    }
     body->text.append(data, bytes);
     return bytes;
 }

@@ -44,8 +44,9 @@ void markChanged() {
 bool dropExpired(long long now) {
     auto before = warnings.size();
     warnings.remove_if([now](const KIVWarning& w) { return w.expiresMS != 0 && w.expiresMS <= now; });
-    if (warnings.size() == before)
+    if (warnings.size() == before) {
         return false;
+    }
     markChanged();
     return true;
 }
@@ -54,16 +55,18 @@ bool dropExpired(long long now) {
 template <typename Pred> bool removeMatching(Pred pred) {
     auto before = warnings.size();
     warnings.remove_if(pred);
-    if (warnings.size() == before)
+    if (warnings.size() == before) {
         return false;
+    }
     markChanged();
     return true;
 }
 
 Json::Value toJsonArray(const std::list<KIVWarning>& list) {
     Json::Value result(Json::arrayValue);
-    for (const auto& w : list)
+    for (const auto& w : list) {
         result.append(w.toJson());
+    }
     return result;
 }
 
@@ -93,13 +96,15 @@ void notifyLoop() {
             lk.unlock();
             failed = !writeFile(json);
             lk.lock();
-            if (!failed)
+            if (!failed) {
                 written = snapshotVersion;
+            }
         }
         // A change made while the file was written is picked up at once; a failed write waits
         // for the next period instead of spinning.
-        if (failed || written == version)
+        if (failed || written == version) {
             warningChanged.wait_for(lk, std::chrono::milliseconds(NOTIFY_PERIOD_MS));
+        }
     }
 }
 
@@ -110,8 +115,9 @@ Json::Value KIVWarning::toJson() const {
     result["id"] = id;
     result["message"] = message;
     Json::Value dataObject(Json::objectValue);
-    for (const auto& [key, value] : data)
+    for (const auto& [key, value] : data) {
         dataObject[key] = value;
+    }
     result["data"] = dataObject;
     return result;
 }
@@ -120,8 +126,9 @@ void WarningHolder::AddWarning(const std::string& text) {
     {
         std::lock_guard<std::mutex> lk(warningLock);
         for (const auto& w : warnings) {
-            if (w.message == text)
+            if (w.message == text) {
                 return;
+            }
         }
         KIVWarning w;
         w.message = text;
@@ -174,8 +181,9 @@ void WarningHolder::RemoveWarning(const std::string& text) {
         std::lock_guard<std::mutex> lk(warningLock);
         removed = removeMatching([&](const KIVWarning& w) { return w.message == text; });
     }
-    if (removed)
+    if (removed) {
         LogDebug(LG_GENERAL, "Removing warning: %s\n", text.c_str());
+    }
 }
 
 void WarningHolder::RemoveWarning(int id, const std::string& text) {
@@ -184,8 +192,9 @@ void WarningHolder::RemoveWarning(int id, const std::string& text) {
         std::lock_guard<std::mutex> lk(warningLock);
         removed = removeMatching([&](const KIVWarning& w) { return w.id == id && w.message == text; });
     }
-    if (removed)
+    if (removed) {
         LogDebug(LG_GENERAL, "Removing warning %d: %s\n", id, text.c_str());
+    }
 }
 
 void WarningHolder::RemoveAllWarnings() {
@@ -194,8 +203,9 @@ void WarningHolder::RemoveAllWarnings() {
         std::lock_guard<std::mutex> lk(warningLock);
         removed = removeMatching([](const KIVWarning&) { return true; });
     }
-    if (removed)
+    if (removed) {
         LogDebug(LG_GENERAL, "Removed all warnings\n");
+    }
 }
 
 std::list<KIVWarning> WarningHolder::GetWarnings() {
@@ -222,8 +232,9 @@ std::string WarningHolder::WarningsFilePath() {
 
 void WarningHolder::StartNotifyThread() {
     std::lock_guard<std::mutex> tl(threadLock);
-    if (notifyThread.joinable())
+    if (notifyThread.joinable()) {
         return;
+    }
     {
         std::lock_guard<std::mutex> lk(warningLock);
         stopRequested = false;
@@ -233,8 +244,9 @@ void WarningHolder::StartNotifyThread() {
 
 void WarningHolder::StopNotifyThread() {
     std::lock_guard<std::mutex> tl(threadLock);
-    if (!notifyThread.joinable())
+    if (!notifyThread.joinable()) {
         return;
+    }
     {
         std::lock_guard<std::mutex> lk(warningLock);
         stopRequested = true;

@@ -10,18 +10,19 @@
 
 class KIVWarning {
 public:
-    int id = -1;                               // -1: a plain text warning
+    int id = -1; // -1: a plain text warning
     std::string message;
     std::map<std::string, std::string> data;
-    long long expiresMS = 0;                   // GetTimeMS() time it is dropped at; 0: never
+    long long expiresMS = 0; // GetTimeMS() time it is dropped at; 0: never
 
-    Json::Value toJson() const;                // {"id", "message", "data" (object)}
+    Json::Value toJson() const; // {"id", "message", "data" (object)}
 };
 
 class WarningHolder {
 public:
     static void AddWarning(const std::string& text);
-    static void AddWarning(int id, const std::string& text, const std::map<std::string, std::string>& data = {});
+    static void AddWarning(int id, const std::string& text,
+                           const std::map<std::string, std::string>& data = {});
     static void AddWarningTimeout(const std::string& text, int seconds);
     static void RemoveWarning(const std::string& text);
     static void RemoveWarning(int id, const std::string& text);

@@ -18,24 +18,28 @@ GPIODPinCapabilities::~GPIODPinCapabilities() {
 }
 
 void GPIODPinCapabilities::release() const {
-    if (line && requested != Request::None)
+    if (line && requested != Request::None) {
         gpiod_line_release(line);
+    }
     requested = Request::None;
 }
 
 bool GPIODPinCapabilities::request(Request kind) const {
-    if (line == nullptr)
+    if (line == nullptr) {
         return false;
-    if (requested == kind)
+    }
+    if (requested == kind) {
         return true;
+    }
     release();
     int rc = -1;
-    if (kind == Request::Output)
+    if (kind == Request::Output) {
         rc = gpiod_line_request_output(line, consumer.c_str(), lastWritten);
-    else if (kind == Request::Input)
+    } else if (kind == Request::Input) {
         rc = gpiod_line_request_input_flags(line, consumer.c_str(), biasFlags);
-    else if (kind == Request::Events)
+    } else if (kind == Request::Events) {
         rc = gpiod_line_request_both_edges_events_flags(line, consumer.c_str(), biasFlags);
+    }
     if (rc != 0) {
         LogWarn(LG_GPIO, "Cannot request GPIO %d (%s): %s\n", kernelGpio, name.c_str(), strerror(errno));
         return false;
@@ -64,40 +68,46 @@ int GPIODPinCapabilities::configPin(const std::string& mode, bool directionOut,
 
 bool GPIODPinCapabilities::getValue() const {
     std::lock_guard<std::mutex> lk(lock);
-    if (requested == Request::None && !request(Request::Input))
+    if (requested == Request::None && !request(Request::Input)) {
         return false;
+    }
     return gpiod_line_get_value(line) == 1;
 }
 
 void GPIODPinCapabilities::setValue(bool value) const {
     std::lock_guard<std::mutex> lk(lock);
     lastWritten = value ? 1 : 0;
-    if (requested == Request::Output)
+    if (requested == Request::Output) {
         gpiod_line_set_value(line, lastWritten);
-    else
+    } else {
         LogExcess(LG_GPIO, "GPIO %d (%s) is not an output; level %d not driven\n", kernelGpio, name.c_str(),
                   lastWritten);
+    }
 }
 
 int GPIODPinCapabilities::requestEventFile() const {
     std::lock_guard<std::mutex> lk(lock);
-    if (!request(Request::Events))
+    if (!request(Request::Events)) {
         return -1;
+    }
     return gpiod_line_event_get_fd(line);
 }
 
 int GPIODPinCapabilities::readEventValue() const {
     std::lock_guard<std::mutex> lk(lock);
-    if (requested != Request::Events)
+    if (requested != Request::Events) {
         return -1;
+    }
     gpiod_line_event event{};
-    if (gpiod_line_event_read(line, &event) != 0)
+    if (gpiod_line_event_read(line, &event) != 0) {
         return -1;
+    }
     return event.event_type == GPIOD_LINE_EVENT_RISING_EDGE ? 1 : 0;
 }
 
 void GPIODPinCapabilities::releaseEventFile() const {
     std::lock_guard<std::mutex> lk(lock);
-    if (requested == Request::Events)
+    if (requested == Request::Events) {
         request(Request::Input);
+    }
 }

@@ -34,20 +34,24 @@ void GPIOManager::Cleanup() {
         dropped.swap(watches);
     }
     wakeThread();
-    if (finished.joinable())
+    if (finished.joinable()) {
         finished.join();
+    }
     std::lock_guard<std::mutex> lk(lock);
-    for (auto& [pin, watch] : dropped)
+    for (auto& [pin, watch] : dropped) {
         pin->releaseEventFile();
-    if (wakeFd >= 0)
+    }
+    if (wakeFd >= 0) {
         close(wakeFd);
+    }
     wakeFd = -1;
     stopping = false;
 }
 
 bool GPIOManager::AddGPIOCallback(const PinCapabilities* pin, const Callback& callback) {
-    if (pin == nullptr || !callback)
+    if (pin == nullptr || !callback) {
         return false;
+    }
     std::lock_guard<std::mutex> lk(lock);
     auto existing = watches.find(pin);
     int fd = existing != watches.end() ? existing->second.fd : pin->requestEventFile();
@@ -65,27 +69,32 @@ bool GPIOManager::AddGPIOCallback(const PinCapabilities* pin, const Callback& ca
 void GPIOManager::RemoveGPIOCallback(const PinCapabilities* pin) {
     std::lock_guard<std::mutex> lk(lock);
     auto it = watches.find(pin);
-    if (it == watches.end())
+    if (it == watches.end()) {
         return;
+    }
     watches.erase(it);
     pin->releaseEventFile();
     wakeThread();
 }
 
 void GPIOManager::startThread() {
-    if (thread.joinable())
+    if (thread.joinable()) {
         return;
-    if (wakeFd < 0)
+    }
+    if (wakeFd < 0) {
         wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    }
     thread = std::thread([this]() { run(); });
 }
 
 void GPIOManager::wakeThread() {
-    if (wakeFd < 0)
+    if (wakeFd < 0) {
         return;
+    }
     uint64_t one = 1;
-    if (write(wakeFd, &one, sizeof(one)) < 0)
+    if (write(wakeFd, &one, sizeof(one)) < 0) {
         LogDebug(LG_GPIO, "GPIO thread not woken: %s\n", strerror(errno));
+    }
 }
 
 // The descriptor list is rebuilt on every pass, so callbacks added or removed while the thread
@@ -96,11 +105,13 @@ void GPIOManager::run() {
         std::vector<pollfd> fds;
         {
             std::lock_guard<std::mutex> lk(lock);
-            if (stopping)
+            if (stopping) {
                 return;
+            }
             fds.push_back({wakeFd, POLLIN, 0});
-            for (const auto& [pin, watch] : watches)
+            for (const auto& [pin, watch] : watches) {
                 fds.push_back({watch.fd, POLLIN | POLLPRI, 0});
+            }
         }
         if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
             LogErr(LG_GPIO, "GPIO poll failed: %s\n", strerror(errno));
@@ -108,12 +119,14 @@ void GPIOManager::run() {
         }
         if (fds[0].revents) {
             uint64_t count;
-            if (read(wakeFd, &count, sizeof(count)) < 0)
+            if (read(wakeFd, &count, sizeof(count)) < 0) {
                 LogExcess(LG_GPIO, "GPIO wake read: %s\n", strerror(errno));
+            }
         }
         for (size_t i = 1; i < fds.size(); i++) {
-            if (fds[i].revents & (POLLIN | POLLPRI))
+            if (fds[i].revents & (POLLIN | POLLPRI)) {
                 dispatch(fds[i].fd);
+            }
         }
     }
 }
@@ -127,16 +140,18 @@ void GPIOManager::dispatch(int fd) {
     {
         std::lock_guard<std::mutex> lk(lock);
         for (const auto& [pin, watch] : watches) {
-            if (watch.fd != fd)
+            if (watch.fd != fd) {
                 continue;
+            }
             value = pin->readEventValue();
             callback = watch.callback;
             name = pin->name;
             break;
         }
     }
-    if (!callback || value < 0)
+    if (!callback || value < 0) {
         return;
+    }
     LogExcess(LG_GPIO, "Pin %s changed to %d\n", name.c_str(), value);
     try {
         (*callback)(value);

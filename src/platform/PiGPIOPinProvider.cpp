@@ -35,10 +35,12 @@ PiGPIOPinProvider::~PiGPIOPinProvider() {
 // Simulated pins are the setting's to allow, unless the caller asked for them; None leaves the
 // board without pins.
 PiGPIOPinProvider::Backend PiGPIOPinProvider::decideBackend(bool chipOpened) const {
-    if (chipOpened)
+    if (chipOpened) {
         return Backend::GPIOD;
-    if (requested == Backend::Simulated)
+    }
+    if (requested == Backend::Simulated) {
         return Backend::Simulated;
+    }
     const char* simFile = getenv("KIV_GPIO_SIM_FILE");
     bool asked = simFile && *simFile;
     return AllowSimulatedDevice("GPIO chip", SimulatedGPIO::DefaultPath(), asked) ? Backend::Simulated
@@ -46,8 +48,9 @@ PiGPIOPinProvider::Backend PiGPIOPinProvider::decideBackend(bool chipOpened) con
 }
 
 bool PiGPIOPinProvider::wantsChip() const {
-    if (requested != Backend::Automatic)
+    if (requested != Backend::Automatic) {
         return requested == Backend::GPIOD;
+    }
     const char* simFile = getenv("KIV_GPIO_SIM_FILE");
     return !(simFile && *simFile) && SimulatedHardwareMode() != SimulationMode::On && hasGpioChipDevice();
 }
@@ -55,16 +58,18 @@ bool PiGPIOPinProvider::wantsChip() const {
 bool PiGPIOPinProvider::openChip(const Json::Value& labels) {
     for (const Json::Value& label : labels) {
         chip = gpiod_chip_open_by_label(JsonString(label).c_str());
-        if (chip)
+        if (chip) {
             return true;
+        }
     }
     chip = gpiod_chip_open_by_name("gpiochip0");
     return chip != nullptr;
 }
 
 void PiGPIOPinProvider::closeChip() {
-    if (chip)
+    if (chip) {
         gpiod_chip_close(chip);
+    }
     chip = nullptr;
 }
 
@@ -78,29 +83,35 @@ void PiGPIOPinProvider::Init() {
         return;
     }
     bool opened = wantsChip() && openChip(table["gpioChipLabels"]);
-    if (wantsChip() && !opened)
+    if (wantsChip() && !opened) {
         LogWarn(LG_GPIO, "No GPIO chip could be opened\n");
+    }
     chosen = decideBackend(opened);
     if (chosen == Backend::None) {
         LogErr(LG_GPIO, "No GPIO chip and no simulated pins; no pins available\n");
         return;
     }
-    if (chosen == Backend::Simulated)
+    if (chosen == Backend::Simulated) {
         SimulatedGPIO::INSTANCE.open(SimulatedGPIO::DefaultPath());
+    }
     for (const Json::Value& entry : table["pins"]) {
-        if (!ConfigValueIs(entry, Json::objectValue, boardFile, "pins", LG_GPIO))
+        if (!ConfigValueIs(entry, Json::objectValue, boardFile, "pins", LG_GPIO)) {
             continue;
+        }
         std::string name = JsonString(entry["pin"]);
         int gpio = JsonInt(entry["gpio"], -1);
-        if (name.empty() || gpio < 0)
+        if (name.empty() || gpio < 0) {
             continue;
+        }
         std::unique_ptr<PinCapabilities> pin;
-        if (chosen == Backend::GPIOD)
+        if (chosen == Backend::GPIOD) {
             pin = std::make_unique<GPIODPinCapabilities>(name, gpio, chip);
-        else
+        } else {
             pin = std::make_unique<SimulatedPinCapabilities>(name, gpio);
-        for (const Json::Value& uart : entry["uart"])
+        }
+        for (const Json::Value& uart : entry["uart"]) {
             pin->uarts.push_back(JsonString(uart));
+        }
         addPin(std::move(pin));
     }
     LogDebug(LG_GPIO, "%d pins from %s, %s backend\n", (int)allPins().size(), boardFile.c_str(),

@@ -19,15 +19,17 @@ Json::Value PinCapabilities::toJSON() const {
     result["pin"] = name;
     result["gpio"] = kernelGpio;
     result["uart"] = Json::Value(Json::arrayValue);
-    for (const auto& uart : uarts)
+    for (const auto& uart : uarts) {
         result["uart"].append(uart);
+    }
     return result;
 }
 
 void PinCapabilities::InitGPIO(const std::string& process, PinCapabilitiesProvider* provider) {
     currentProvider = provider;
-    if (provider)
+    if (provider) {
         provider->Init();
+    }
     LogDebug(LG_GPIO, "GPIO pins set up for %s: %d pins\n", process.c_str(),
              provider ? (int)provider->allPins().size() : 0);
 }
@@ -37,8 +39,9 @@ PinCapabilitiesProvider* PinCapabilities::GetProvider() {
 }
 
 void PinCapabilities::ForgetProvider(PinCapabilitiesProvider* provider) {
-    if (currentProvider == provider)
+    if (currentProvider == provider) {
         currentProvider = nullptr;
+    }
 }
 
 const PinCapabilities& PinCapabilities::getPinByName(const std::string& name) {
@@ -56,15 +59,17 @@ const PinCapabilities& PinCapabilities::getPinByUART(const std::string& uart) {
 std::vector<std::string> PinCapabilities::getPinNames() {
     std::vector<std::string> names;
     if (currentProvider) {
-        for (const PinCapabilities* pin : currentProvider->allPins())
+        for (const PinCapabilities* pin : currentProvider->allPins()) {
             names.push_back(pin->name);
+        }
     }
     return names;
 }
 
 void PinCapabilities::SetMultiPinValue(const std::list<const PinCapabilities*>& pins, int value) {
     for (const PinCapabilities* pin : pins) {
-        if (pin)
+        if (pin) {
             pin->setValue(value != 0);
+        }
     }
 }

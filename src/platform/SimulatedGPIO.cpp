@@ -25,8 +25,9 @@ bool validGpio(int gpio) {
 // Opens (creating when missing) and sizes the level file; -1 on failure.
 int openLevelFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
         return -1;
+    }
     struct stat st {};
     if (fstat(fd, &st) == 0 && st.st_size < SimulatedGPIO::PIN_COUNT) {
         // Other users' test tools may want to inject levels too.
@@ -51,14 +52,16 @@ std::string SimulatedGPIO::DefaultPath() {
 
 bool SimulatedGPIO::open(const std::string& path) {
     std::lock_guard<std::mutex> lk(lock);
-    if (mapped != nullptr && mapped != local.data() && path == mappedPath)
+    if (mapped != nullptr && mapped != local.data() && path == mappedPath) {
         return true;
+    }
     unmap();
     mappedPath = path;
     int fd = openLevelFile(path);
     void* memory = fd >= 0 ? mmap(nullptr, PIN_COUNT, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
-    if (fd >= 0)
+    if (fd >= 0) {
         ::close(fd);
+    }
     bool ok = memory != MAP_FAILED;
     if (ok) {
         mapped = static_cast<uint8_t*>(memory);
@@ -67,8 +70,9 @@ bool SimulatedGPIO::open(const std::string& path) {
                 path.c_str(), strerror(errno));
         mapped = local.data();
     }
-    for (int gpio = 0; gpio < PIN_COUNT; gpio++)
+    for (int gpio = 0; gpio < PIN_COUNT; gpio++) {
         pins[gpio].lastReported = readLevel(gpio);
+    }
     LogDebug(LG_GPIO, "Simulated GPIO levels in %s\n", ok ? path.c_str() : "process memory");
     return ok;
 }
@@ -77,8 +81,9 @@ void SimulatedGPIO::close() {
     stopWatcher();
     std::lock_guard<std::mutex> lk(lock);
     for (auto& pin : pins) {
-        if (pin.eventFd >= 0)
+        if (pin.eventFd >= 0) {
             ::close(pin.eventFd);
+        }
         pin = Pin{};
     }
     unmap();
@@ -91,15 +96,17 @@ std::string SimulatedGPIO::path() {
 }
 
 void SimulatedGPIO::unmap() {
-    if (mapped != nullptr && mapped != local.data())
+    if (mapped != nullptr && mapped != local.data()) {
         munmap(mapped, PIN_COUNT);
+    }
     mapped = nullptr;
 }
 
 // Used before any open() too: the levels then live in `local`.
 std::atomic_ref<uint8_t> SimulatedGPIO::byteOf(int gpio) {
-    if (mapped == nullptr)
+    if (mapped == nullptr) {
         mapped = local.data();
+    }
     return std::atomic_ref<uint8_t>(mapped[gpio]);
 }
 
@@ -109,15 +116,17 @@ int SimulatedGPIO::readLevel(int gpio) {
 }
 
 int SimulatedGPIO::getLevel(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return 0;
+    }
     std::lock_guard<std::mutex> lk(lock);
     return readLevel(gpio);
 }
 
 void SimulatedGPIO::setLevel(int gpio, int level) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return;
+    }
     std::function<void(int, int)> observer;
     {
         std::lock_guard<std::mutex> lk(lock);
@@ -125,25 +134,29 @@ void SimulatedGPIO::setLevel(int gpio, int level) {
         signalIfChanged(gpio, level ? 1 : 0);
         observer = writeObserver;
     }
-    if (observer)
+    if (observer) {
         observer(gpio, level ? 1 : 0);
+    }
 }
 
 void SimulatedGPIO::signalIfChanged(int gpio, int level) {
     Pin& pin = pins[gpio];
-    if (level == pin.lastReported)
+    if (level == pin.lastReported) {
         return;
+    }
     pin.lastReported = level;
     if (pin.eventFd >= 0) {
         uint64_t one = 1;
-        if (write(pin.eventFd, &one, sizeof(one)) < 0)
+        if (write(pin.eventFd, &one, sizeof(one)) < 0) {
             LogDebug(LG_GPIO, "Simulated GPIO %d: event not signalled: %s\n", gpio, strerror(errno));
+        }
     }
 }
 
 void SimulatedGPIO::setMode(int gpio, const std::string& mode, bool output, const std::string& description) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return;
+    }
     std::lock_guard<std::mutex> lk(lock);
     pins[gpio].mode = mode;
     pins[gpio].output = output;
@@ -151,57 +164,66 @@ void SimulatedGPIO::setMode(int gpio, const std::string& mode, bool output, cons
 }
 
 std::string SimulatedGPIO::getMode(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return "";
+    }
     std::lock_guard<std::mutex> lk(lock);
     return pins[gpio].mode;
 }
 
 bool SimulatedGPIO::isOutput(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return false;
+    }
     std::lock_guard<std::mutex> lk(lock);
     return pins[gpio].output;
 }
 
 std::string SimulatedGPIO::getDescription(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return "";
+    }
     std::lock_guard<std::mutex> lk(lock);
     return pins[gpio].description;
 }
 
 int SimulatedGPIO::openEventFile(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return -1;
+    }
     std::lock_guard<std::mutex> lk(lock);
     Pin& pin = pins[gpio];
     if (pin.eventFd < 0) {
         pin.eventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         pin.lastReported = readLevel(gpio);
     }
-    if (pin.eventFd >= 0)
+    if (pin.eventFd >= 0) {
         startWatcher();
+    }
     return pin.eventFd;
 }
 
 int SimulatedGPIO::takeEvent(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return -1;
+    }
     std::lock_guard<std::mutex> lk(lock);
     Pin& pin = pins[gpio];
     uint64_t count = 0;
-    if (pin.eventFd < 0 || read(pin.eventFd, &count, sizeof(count)) != sizeof(count))
+    if (pin.eventFd < 0 || read(pin.eventFd, &count, sizeof(count)) != sizeof(count)) {
         return -1;
+    }
     return pin.lastReported;
 }
 
 void SimulatedGPIO::closeEventFile(int gpio) {
-    if (!validGpio(gpio))
+    if (!validGpio(gpio)) {
         return;
+    }
     std::lock_guard<std::mutex> lk(lock);
-    if (pins[gpio].eventFd >= 0)
+    if (pins[gpio].eventFd >= 0) {
         ::close(pins[gpio].eventFd);
+    }
     pins[gpio].eventFd = -1;
 }
 
@@ -211,8 +233,9 @@ void SimulatedGPIO::setWriteObserver(std::function<void(int, int)> observer) {
 }
 
 void SimulatedGPIO::startWatcher() {
-    if (watcher.joinable())
+    if (watcher.joinable()) {
         return;
+    }
     stopping = false;
     watcher = std::thread([this]() { watch(); });
 }
@@ -225,8 +248,9 @@ void SimulatedGPIO::stopWatcher() {
         finished.swap(watcher);
     }
     wake.notify_all();
-    if (finished.joinable())
+    if (finished.joinable()) {
         finished.join();
+    }
 }
 
 // Other processes only change the file, so pins with event files are compared with the level
@@ -236,8 +260,9 @@ void SimulatedGPIO::watch() {
     std::unique_lock<std::mutex> lk(lock);
     while (!stopping) {
         for (int gpio = 0; gpio < PIN_COUNT; gpio++) {
-            if (pins[gpio].eventFd >= 0)
+            if (pins[gpio].eventFd >= 0) {
                 signalIfChanged(gpio, readLevel(gpio));
+            }
         }
         wake.wait_for(lk, WATCH_PERIOD, [this]() { return stopping; });
     }

@@ -12,17 +12,20 @@ const char* const MODEL_FILES[] = {"/proc/device-tree/model", "/sys/firmware/dev
 
 SimulationMode SimulatedHardwareMode() {
     std::string mode = toLower(getSetting("SimulatedHardware", "auto"));
-    if (mode == "off")
+    if (mode == "off") {
         return SimulationMode::Off;
-    if (mode == "on")
+    }
+    if (mode == "on") {
         return SimulationMode::On;
+    }
     return SimulationMode::Automatic;
 }
 
 bool RunningOnBoard() {
     for (const char* file : MODEL_FILES) {
-        if (FileExists(file))
+        if (FileExists(file)) {
             return true;
+        }
     }
     return false;
 }

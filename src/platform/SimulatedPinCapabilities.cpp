@@ -9,10 +9,11 @@ int SimulatedPinCapabilities::configPin(const std::string& mode, bool directionO
     LogDebug(LG_GPIO, "Simulated pin %s (GPIO %d): mode %s, %s, %s\n", name.c_str(), kernelGpio, mode.c_str(),
              directionOut ? "output" : "input", description.c_str());
     SimulatedGPIO::INSTANCE.setMode(kernelGpio, mode, directionOut, description);
-    if (!directionOut && mode == "gpio_pu")
+    if (!directionOut && mode == "gpio_pu") {
         SimulatedGPIO::INSTANCE.setLevel(kernelGpio, 1);
-    else if (!directionOut && mode == "gpio_pd")
+    } else if (!directionOut && mode == "gpio_pd") {
         SimulatedGPIO::INSTANCE.setLevel(kernelGpio, 0);
+    }
     return 0;
 }
 

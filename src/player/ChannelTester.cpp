@@ -106,8 +106,9 @@ void ChannelTester::OverlayTestData(unsigned char* channelData) {
 void ChannelTester::RecordCommandRun(const std::string& command, const std::vector<std::string>& args) {
     std::lock_guard<std::mutex> l(lock);
     runs.push_back(CommandRun{command, args});
-    if (runs.size() > MAX_RECORDED_RUNS)
+    if (runs.size() > MAX_RECORDED_RUNS) {
         runs.erase(runs.begin());
+    }
 }
 
 std::vector<ChannelTester::CommandRun> ChannelTester::GetCommandRuns() {
@@ -127,8 +128,9 @@ std::shared_ptr<httpserver::http_response> ChannelTester::render_GET(const https
     {
         std::lock_guard<std::mutex> l(lock);
         if (running) {
-            for (const auto& arg : running->args)
+            for (const auto& arg : running->args) {
                 result["args"].append(arg);
+            }
         }
     }
     result["commandRuns"] = Json::Value(Json::arrayValue);
@@ -136,8 +138,9 @@ std::shared_ptr<httpserver::http_response> ChannelTester::render_GET(const https
         Json::Value entry;
         entry["command"] = run.command;
         entry["args"] = Json::Value(Json::arrayValue);
-        for (const auto& arg : run.args)
+        for (const auto& arg : run.args) {
             entry["args"].append(arg);
+        }
         result["commandRuns"].append(entry);
     }
     return std::make_shared<httpserver::string_response>(SaveJsonToString(result, ""), 200,

@@ -28,9 +28,10 @@ void runDatagram(const std::string& text, const sockaddr_un& from, socklen_t fro
     LogDebug(LG_COMMAND, "Command socket: %s\n", text.c_str());
     std::unique_ptr<Command::Result> result = CommandManager::INSTANCE.run(name, parts);
     std::string reply = result ? result->get() : "";
-    if (fromLen > sizeof(sa_family_t))
+    if (fromLen > sizeof(sa_family_t)) {
         sendto(commandSocket, reply.data(), reply.size(), MSG_DONTWAIT,
                reinterpret_cast<const sockaddr*>(&from), fromLen);
+    }
 }
 
 } // namespace
@@ -64,18 +65,21 @@ void CommandProc() {
     while (commandSocket >= 0 && (len = recvfrom(commandSocket, buffer, sizeof(buffer), 0,
                                                  reinterpret_cast<sockaddr*>(&from), &fromLen)) >= 0) {
         std::string text(buffer, len);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
             text.pop_back();
+        }
         runDatagram(text, from, fromLen);
         fromLen = sizeof(from);
     }
 }
 
 void CloseCommand() {
-    if (commandSocket >= 0)
+    if (commandSocket >= 0) {
         close(commandSocket);
+    }
     commandSocket = -1;
-    if (!socketPath.empty())
+    if (!socketPath.empty()) {
         unlink(socketPath.c_str());
+    }
     socketPath.clear();
 }

@@ -19,8 +19,9 @@ constexpr int MIN_RETRY_SECONDS = 1;
 constexpr int MAX_RETRY_SECONDS = 30;
 
 std::string withoutTrailingSlash(const std::string& prefix) {
-    if (!prefix.empty() && prefix.back() == '/')
+    if (!prefix.empty() && prefix.back() == '/') {
         return prefix.substr(0, prefix.size() - 1);
+    }
     return prefix;
 }
 
@@ -30,8 +31,9 @@ MosquittoClient::MosquittoClient(const std::string& h, int p, const std::string&
     : host(h), port(p == 0 ? DEFAULT_PORT : p), prefix(withoutTrailingSlash(topicPrefix)) {}
 
 MosquittoClient::~MosquittoClient() {
-    if (!mosq)
+    if (!mosq) {
         return;
+    }
     {
         std::lock_guard<std::mutex> l(waitLock);
         stopping = true;
@@ -39,8 +41,9 @@ MosquittoClient::~MosquittoClient() {
     wake.notify_all();
     // A clean disconnect: the network thread sends it (after anything queued), then ends.
     mosquitto_disconnect(mosq);
-    if (network.joinable())
+    if (network.joinable()) {
         network.join();
+    }
     mosquitto_destroy(mosq);
     LogDebug(LG_CONTROL, "MQTT client for %s:%d closed\n", host.c_str(), port);
 }
@@ -59,17 +62,19 @@ bool MosquittoClient::Init(const std::string& username, const std::string& passw
         LogErr(LG_CONTROL, "Could not create an MQTT client\n");
         return false;
     }
-    if (!configure(username, password, caFile))
+    if (!configure(username, password, caFile)) {
         return false;
+    }
 
     int rc = mosquitto_connect_async(mosq, host.c_str(), port, KEEPALIVE_SECONDS);
     if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_INVAL) {
         LogErr(LG_CONTROL, "MQTT connect to %s:%d failed: %s\n", host.c_str(), port, mosquitto_strerror(rc));
         return false;
     }
-    if (rc != MOSQ_ERR_SUCCESS)
+    if (rc != MOSQ_ERR_SUCCESS) {
         LogWarn(LG_CONTROL, "MQTT broker %s:%d not reachable yet (%s), will retry\n", host.c_str(), port,
                 mosquitto_strerror(rc));
+    }
     network = std::thread(&MosquittoClient::networkLoop, this);
     LogInfo(LG_CONTROL, "MQTT client connecting to %s:%d with prefix '%s'\n", host.c_str(), port,
             prefix.c_str());
@@ -83,8 +88,9 @@ bool MosquittoClient::hostResolves() const {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result)
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) {
         return false;
+    }
     freeaddrinfo(result);
     return true;
 }
@@ -101,10 +107,12 @@ bool MosquittoClient::configure(const std::string& username, const std::string& 
 
     std::string will = prefix + READY_TOPIC;
     int rc = mosquitto_will_set(mosq, will.c_str(), 1, "0", QOS, true);
-    if (rc == MOSQ_ERR_SUCCESS && !username.empty())
+    if (rc == MOSQ_ERR_SUCCESS && !username.empty()) {
         rc = mosquitto_username_pw_set(mosq, username.c_str(), password.empty() ? nullptr : password.c_str());
-    if (rc == MOSQ_ERR_SUCCESS && !caFile.empty())
+    }
+    if (rc == MOSQ_ERR_SUCCESS && !caFile.empty()) {
         rc = mosquitto_tls_set(mosq, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         LogErr(LG_CONTROL, "MQTT set-up failed (CA file '%s'): %s\n", caFile.c_str(), mosquitto_strerror(rc));
         return false;
@@ -119,15 +127,18 @@ void MosquittoClient::networkLoop() {
     int delay = MIN_RETRY_SECONDS;
     while (true) {
         int rc = mosquitto_loop(mosq, LOOP_TIMEOUT_MS, 1);
-        if (stopping && (rc != MOSQ_ERR_SUCCESS || !IsConnected()))
+        if (stopping && (rc != MOSQ_ERR_SUCCESS || !IsConnected())) {
             return;
+        }
         if (rc == MOSQ_ERR_SUCCESS) {
-            if (IsConnected())
+            if (IsConnected()) {
                 delay = MIN_RETRY_SECONDS;
+            }
             continue;
         }
-        if (!waitBeforeRetry(delay))
+        if (!waitBeforeRetry(delay)) {
             return;
+        }
         delay = std::min(delay * 2, MAX_RETRY_SECONDS);
         mosquitto_reconnect_async(mosq);
     }
@@ -148,16 +159,18 @@ void MosquittoClient::onConnect(mosquitto*, void* self, int rc) {
     LogInfo(LG_CONTROL, "MQTT connected to %s:%d\n", client->host.c_str(), client->port);
     client->connected = true;
     client->subscribeAll();
-    if (client->isReady)
+    if (client->isReady) {
         client->publishRaw(READY_TOPIC, "1", true);
+    }
 }
 
 void MosquittoClient::onDisconnect(mosquitto*, void* self, int rc) {
     auto* client = static_cast<MosquittoClient*>(self);
     client->connected = false;
-    if (rc != 0)
+    if (rc != 0) {
         LogWarn(LG_CONTROL, "MQTT connection to %s:%d lost, reconnecting\n", client->host.c_str(),
                 client->port);
+    }
 }
 
 void MosquittoClient::onMessage(mosquitto*, void* self, const mosquitto_message* msg) {
@@ -171,8 +184,9 @@ void MosquittoClient::handleMessage(const std::string& topic, const std::string&
         std::lock_guard<std::mutex> l(lock);
         cache[topic] = payload;
     }
-    if (topic.compare(0, prefix.size(), prefix) != 0)
+    if (topic.compare(0, prefix.size(), prefix) != 0) {
         return;
+    }
     Events::InvokeCallback(topic.substr(prefix.size()), payload);
 }
 
@@ -186,10 +200,11 @@ void MosquittoClient::subscribeAll() {
     for (auto& t : filters) {
         std::string full = prefix + t;
         int rc = mosquitto_subscribe(mosq, nullptr, full.c_str(), QOS);
-        if (rc != MOSQ_ERR_SUCCESS)
+        if (rc != MOSQ_ERR_SUCCESS) {
             LogWarn(LG_CONTROL, "MQTT subscribe to %s failed: %s\n", full.c_str(), mosquitto_strerror(rc));
-        else
+        } else {
             LogDebug(LG_CONTROL, "MQTT subscribed to %s\n", full.c_str());
+        }
     }
 }
 
@@ -198,8 +213,9 @@ void MosquittoClient::subscribe(const std::string& topic) {
         std::lock_guard<std::mutex> l(lock);
         topics.insert(topic);
     }
-    if (mosq && IsConnected())
+    if (mosq && IsConnected()) {
         mosquitto_subscribe(mosq, nullptr, (prefix + topic).c_str(), QOS);
+    }
 }
 
 void MosquittoClient::unsubscribe(const std::string& topic) {
@@ -207,8 +223,9 @@ void MosquittoClient::unsubscribe(const std::string& topic) {
         std::lock_guard<std::mutex> l(lock);
         topics.erase(topic);
     }
-    if (mosq && IsConnected())
+    if (mosq && IsConnected()) {
         mosquitto_unsubscribe(mosq, nullptr, (prefix + topic).c_str());
+    }
 }
 
 bool MosquittoClient::publish(const std::string& topic, const std::string& payload) {
@@ -216,8 +233,9 @@ bool MosquittoClient::publish(const std::string& topic, const std::string& paylo
 }
 
 bool MosquittoClient::publishRaw(const std::string& topic, const std::string& payload, bool retain) {
-    if (!mosq)
+    if (!mosq) {
         return false;
+    }
     std::string full = prefix + topic;
     int rc = mosquitto_publish(mosq, nullptr, full.c_str(), (int)payload.size(), payload.data(), QOS, retain);
     if (rc != MOSQ_ERR_SUCCESS) {
@@ -229,18 +247,21 @@ bool MosquittoClient::publishRaw(const std::string& topic, const std::string& pa
 
 void MosquittoClient::ready() {
     isReady = true;
-    if (IsConnected())
+    if (IsConnected()) {
         publishRaw(READY_TOPIC, "1", true);
+    }
 }
 
 void MosquittoClient::prepareForShutdown() {
     isReady = false;
-    if (IsConnected())
+    if (IsConnected()) {
         publishRaw(READY_TOPIC, "0", true);
+    }
 }
 
 void MosquittoClient::dumpMessageCache(Json::Value& result) {
     std::lock_guard<std::mutex> l(lock);
-    for (auto& [topic, payload] : cache)
+    for (auto& [topic, payload] : cache) {
         result[topic] = payload;
+    }
 }

@@ -26,8 +26,9 @@ bool isListedInterface(const ifaddrs* ifa) {
 
 std::string hostName() {
     char name[256] = {};
-    if (gethostname(name, sizeof(name) - 1) != 0)
+    if (gethostname(name, sizeof(name) - 1) != 0) {
         return "";
+    }
     return name;
 }
 
@@ -89,23 +90,27 @@ bool modelMatches(const std::string& model, const std::string& name) {
 
 int MultiSync::ModelStringToType(const std::string& model) {
     for (const auto& entry : SYSTEM_TYPES) {
-        if (modelMatches(model, entry.name))
+        if (modelMatches(model, entry.name)) {
             return entry.type;
+        }
     }
     return UNRECOGNISED_TYPE;
 }
 
 std::string MultiSync::GetTypeString(int type, bool brief) {
     for (const auto& entry : SYSTEM_TYPES) {
-        if (entry.type != type)
+        if (entry.type != type) {
             continue;
+        }
         std::string name = entry.name;
-        if (brief && startsWith(name, RASPBERRY_PREFIX))
+        if (brief && startsWith(name, RASPBERRY_PREFIX)) {
             return name.substr(RASPBERRY_PREFIX.size());
+        }
         return name;
     }
-    if (type >= 128 && type < 192)
+    if (type >= 128 && type < 192) {
         return "Quarn controller";
+    }
     return "Unknown";
 }
 
@@ -151,11 +156,13 @@ Json::Value MultiSync::GetSystems(bool /*localOnly*/, bool timestamps) {
     std::string host = hostName();
     std::string mode = getKIVmodeName(getKIVmode());
     for (ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
-        if (!isListedInterface(ifa))
+        if (!isListedInterface(ifa)) {
             continue;
+        }
         Json::Value system = localSystem(ifa, host, mode);
-        if (timestamps)
+        if (timestamps) {
             system["lastSeen"] = (Json::Int64)time(nullptr);
+        }
         result["systems"].append(system);
     }
     freeifaddrs(list);

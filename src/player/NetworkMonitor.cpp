@@ -20,8 +20,9 @@ std::string linkName(const nlmsghdr* msg) {
     auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(msg));
     int len = IFLA_PAYLOAD(msg);
     for (auto* attr = IFLA_RTA(info); RTA_OK(attr, len); attr = RTA_NEXT(attr, len)) {
-        if (attr->rta_type == IFLA_IFNAME)
+        if (attr->rta_type == IFLA_IFNAME) {
             return static_cast<const char*>(RTA_DATA(attr));
+        }
     }
     return "?";
 }
@@ -31,8 +32,9 @@ std::string addressText(const nlmsghdr* msg) {
     int len = IFA_PAYLOAD(msg);
     char text[INET6_ADDRSTRLEN] = "?";
     for (auto* attr = IFA_RTA(info); RTA_OK(attr, len); attr = RTA_NEXT(attr, len)) {
-        if (attr->rta_type == IFA_LOCAL || attr->rta_type == IFA_ADDRESS)
+        if (attr->rta_type == IFA_LOCAL || attr->rta_type == IFA_ADDRESS) {
             inet_ntop(info->ifa_family, RTA_DATA(attr), text, sizeof(text));
+        }
     }
     return text;
 }
@@ -40,15 +42,18 @@ std::string addressText(const nlmsghdr* msg) {
 } // namespace
 
 NetworkMonitor::~NetworkMonitor() {
-    if (socket >= 0)
+    if (socket >= 0) {
         close(socket);
+    }
 }
 
 void NetworkMonitor::Init(std::map<int, std::function<bool(int)>>& callbacks) {
-    if (socket < 0)
+    if (socket < 0) {
         socket = openSocket();
-    if (socket >= 0)
+    }
+    if (socket >= 0) {
         callbacks[socket] = [this](int fd) { return readMessages(fd); };
+    }
 }
 
 int NetworkMonitor::openSocket() {
@@ -58,8 +63,9 @@ int NetworkMonitor::openSocket() {
     addr.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
         LogWarn(LG_GENERAL, "Network changes are not watched: %s\n", strerror(errno));
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
         return -1;
     }
     return fd;
@@ -71,8 +77,9 @@ bool NetworkMonitor::readMessages(int fd) {
     while ((len = recv(fd, buffer, sizeof(buffer), 0)) > 0) {
         int remaining = (int)len;
         for (auto* msg = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(msg, remaining);
-             msg = NLMSG_NEXT(msg, remaining))
+             msg = NLMSG_NEXT(msg, remaining)) {
             logMessage(msg);
+        }
     }
     return false;
 }

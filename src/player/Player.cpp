@@ -9,9 +9,10 @@ Player Player::INSTANCE;
 // A playlist to resume (after a restart) cannot be played here; say so instead of dropping it silently.
 void Player::Init() {
     std::string resume = getSetting("resumePlaylist");
-    if (!resume.empty())
+    if (!resume.empty()) {
         LogInfo(LG_PLAYLIST, "Not resuming playlist '%s': playlists are not played by this daemon\n",
                 resume.c_str());
+    }
     LogDebug(LG_PLAYLIST, "Player initialised (idle)\n");
 }
 
@@ -24,8 +25,9 @@ void Player::GetCurrentStatus(Json::Value& result) {
     result["current_playlist"] = playlist;
     result["current_sequence"] = "";
     result["current_song"] = "";
-    for (const char* key : {"seconds_played", "seconds_elapsed", "seconds_remaining", "repeat_mode"})
+    for (const char* key : {"seconds_played", "seconds_elapsed", "seconds_remaining", "repeat_mode"}) {
         result[key] = "0";
+    }
     result["time_elapsed"] = "00:00";
     result["time_remaining"] = "00:00";
 }

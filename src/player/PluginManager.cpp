@@ -18,8 +18,9 @@ constexpr auto RETRY_AFTER = std::chrono::seconds(1);
 std::string executableFolder() {
     char path[PATH_MAX] = {};
     ssize_t len = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (len <= 0)
+    if (len <= 0) {
         return ".";
+    }
     path[len] = 0;
     return dirname(path);
 }
@@ -43,13 +44,15 @@ void PluginManager::loadUserPlugins() {
 void PluginManager::addControlCallbacks(std::map<int, std::function<bool(int)>>&) {}
 
 void PluginManager::registerApis(httpserver::webserver* server) {
-    if (server)
+    if (server) {
         server->register_resource("/plugins", this, true);
+    }
 }
 
 void PluginManager::unregisterApis(httpserver::webserver* server) {
-    if (server)
+    if (server) {
         server->unregister_resource("/plugins");
+    }
 }
 
 void PluginManager::setPluginDirectory(const std::string& dir) {
@@ -60,8 +63,9 @@ void PluginManager::setPluginDirectory(const std::string& dir) {
 
 // Called with the lock held.
 std::string PluginManager::directory() {
-    if (pluginDirectory.empty())
+    if (pluginDirectory.empty()) {
         pluginDirectory = executableFolder();
+    }
     return pluginDirectory;
 }
 
@@ -69,17 +73,20 @@ KIVPlugins::Plugin* PluginManager::findPlugin(const std::string& name, const std
     std::lock_guard<std::mutex> l(lock);
     std::string library = libraryName.empty() ? "kiv-co-" + name : libraryName;
     for (auto& entry : loaded) {
-        if (entry.plugin->getName() == name || entry.library == library)
+        if (entry.plugin->getName() == name || entry.library == library) {
             return entry.plugin;
+        }
     }
     auto previous = failed.find(library);
-    if (previous != failed.end() && Clock::now() - previous->second < RETRY_AFTER)
+    if (previous != failed.end() && Clock::now() - previous->second < RETRY_AFTER) {
         return nullptr;
+    }
     KIVPlugins::Plugin* plugin = load(name, library);
-    if (plugin)
+    if (plugin) {
         failed.erase(library);
-    else
+    } else {
         failed[library] = Clock::now();
+    }
     return plugin;
 }
 
@@ -131,10 +138,12 @@ bool PluginManager::hasPlugins() {
 // Plugins first: their destructors run code of the libraries closed after them.
 void PluginManager::Cleanup() {
     std::lock_guard<std::mutex> l(lock);
-    for (auto& entry : loaded)
+    for (auto& entry : loaded) {
         delete entry.plugin;
-    for (auto& entry : loaded)
+    }
+    for (auto& entry : loaded) {
         dlclose(entry.handle);
+    }
     loaded.clear();
     failed.clear();
 }

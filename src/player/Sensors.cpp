@@ -9,8 +9,9 @@ namespace {
 // A single definition is taken as a list of one.
 void appendAll(Json::Value& list, const Json::Value& given) {
     if (given.isArray()) {
-        for (const auto& item : given)
+        for (const auto& item : given) {
             list.append(item);
+        }
     } else if (!given.isNull()) {
         list.append(given);
     }
@@ -28,8 +29,10 @@ void Sensors::addSensorSources(const Json::Value& given) {
     std::lock_guard<std::mutex> l(lock);
     for (const auto& definition : added) {
         sources.append(definition);
-        if (definition.isObject() && definition["name"].isString() && !definition["name"].asString().empty())
+        if (definition.isObject() && definition["name"].isString() &&
+            !definition["name"].asString().empty()) {
             sourceObjects.push_back(std::make_unique<SensorSource>(definition));
+        }
     }
 }
 
@@ -65,16 +68,18 @@ Json::Value Sensors::GetSensors() {
 SensorSource* Sensors::getSensorSource(const std::string& name) {
     std::lock_guard<std::mutex> l(lock);
     for (const auto& source : sourceObjects) {
-        if (source->getName() == name)
+        if (source->getName() == name) {
             return source.get();
+        }
     }
     return nullptr;
 }
 
 void Sensors::updateSensorSources(bool forceInstant) {
     std::lock_guard<std::mutex> l(lock);
-    for (const auto& source : sourceObjects)
+    for (const auto& source : sourceObjects) {
         source->update(forceInstant);
+    }
 }
 
 void Sensors::lockToGroup(int group) {

@@ -46,15 +46,18 @@ bool endsValue(char c) {
 int ReadSelectedChip(const std::string& settings) {
     static const std::string KEY = "piRTC = ";
     size_t at = settings.find(KEY);
-    if (at == std::string::npos)
+    if (at == std::string::npos) {
         return 0;
+    }
     size_t first = at + KEY.size() + 1; // past the opening quote
-    if (first >= settings.size())
+    if (first >= settings.size()) {
         return 0;
+    }
     int value = settings[first] - '0';
     size_t second = first + 1;
-    if (second < settings.size() && !endsValue(settings[second]))
+    if (second < settings.size() && !endsValue(settings[second])) {
         value = value * 10 + (settings[second] - '0');
+    }
     return static_cast<uint8_t>(value);
 }
 
@@ -62,14 +65,16 @@ int ReadSelectedChip(const std::string& settings) {
 std::string RunCommand(const std::string& command, bool echo) {
     fflush(stdout);
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
+    if (!pipe) {
         throw std::runtime_error("popen() failed!");
+    }
     std::string output;
     char buffer[128];
     while (fgets(buffer, sizeof(buffer), pipe)) {
         output += buffer;
-        if (echo)
+        if (echo) {
             fputs(buffer, stdout);
+        }
     }
     pclose(pipe);
     return output;
@@ -80,8 +85,9 @@ void WriteI2CBusFile(const char* attribute, const std::string& text) {
     char path[64];
     snprintf(path, sizeof(path), "/sys/bus/i2c/devices/i2c-%d/%s", I2C_BUS, attribute);
     FILE* file = fopen(path, "w");
-    if (!file)
+    if (!file) {
         return;
+    }
     fputs(text.c_str(), file);
     fclose(file);
 }
@@ -89,8 +95,9 @@ void WriteI2CBusFile(const char* attribute, const std::string& text) {
 void SleepTenMilliseconds() {
     struct timespec wait = {0, 10000000};
     struct timespec left;
-    while (nanosleep(&wait, &left) == -1 && errno == EINTR)
+    while (nanosleep(&wait, &left) == -1 && errno == EINTR) {
         wait = left;
+    }
 }
 
 } // namespace
@@ -120,10 +127,11 @@ int KIVRTC::Run() {
         printf("KIV - Configuring RTC, None Selected");
         return 0;
     }
-    if (WaitForDevice())
+    if (WaitForDevice()) {
         SynchroniseClock();
-    else if (!address.empty())
+    } else if (!address.empty()) {
         RemoveI2CDevice();
+    }
     PrintLocalTime();
     return 0;
 }
@@ -132,23 +140,27 @@ int KIVRTC::Run() {
 void KIVRTC::ChooseDevicePath() {
     devicePath = "/dev/rtc0";
     const char* firstRTCName = "/sys/class/rtc/rtc0/name";
-    if (FileExists(firstRTCName) && contains(GetFileContents(firstRTCName), "soc:rpi_rtc"))
+    if (FileExists(firstRTCName) && contains(GetFileContents(firstRTCName), "soc:rpi_rtc")) {
         devicePath = "/dev/rtc1";
+    }
     deviceExisted = FileExists(devicePath);
 }
 
 // A node that already exists means the chip is registered (by an earlier run or a device-tree
 // overlay); registering it again would fail, but its driver is still loaded.
 bool KIVRTC::RegisterChip(int selection) {
-    if (selection < 1 || selection > RTC_CHIP_COUNT)
+    if (selection < 1 || selection > RTC_CHIP_COUNT) {
         return false;
+    }
     const RTCChip& chip = RTC_CHIPS[selection - 1];
     printf("KIV - Configuring RTC, Setting to %s/%d\n", chip.printedName, I2C_BUS);
-    if (chip.kernelModule)
+    if (chip.kernelModule) {
         RunCommand(std::string("/usr/sbin/modprobe ") + chip.kernelModule, true);
+    }
     address = chip.address;
-    if (!deviceExisted)
+    if (!deviceExisted) {
         WriteI2CBusFile("new_device", std::string(chip.deviceType) + " " + chip.address);
+    }
     return true;
 }
 
@@ -157,8 +169,9 @@ bool KIVRTC::RegisterChip(int selection) {
 bool KIVRTC::WaitForDevice() const {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(DEVICE_WAIT_MS);
     while (!FileExists(devicePath)) {
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline) {
             return false;
+        }
         SleepTenMilliseconds();
     }
     return true;
@@ -173,8 +186,9 @@ void KIVRTC::SynchroniseClock() {
     }
     std::string output = RunCommand("/usr/sbin/hwclock -s -f " + devicePath + " 2>&1", false);
     if (contains(output, "Remote I/O error")) {
-        if (!address.empty())
+        if (!address.empty()) {
             RemoveI2CDevice();
+        }
         return;
     }
     RunCommand("cp /opt/kiv/etc/update-RTC /etc/cron.daily/", true);

@@ -59,11 +59,13 @@ Json::Value Config(const Case& c) {
     config["panelWidth"] = c.panelWidth;
     config["panelHeight"] = c.panelHeight;
     config["colorOrder"] = c.order;
-    if (c.cfgVersion)
+    if (c.cfgVersion) {
         config["cfgVersion"] = c.cfgVersion;
+    }
     config["gamma"] = c.gamma;
-    if (!c.brightness.isNull())
+    if (!c.brightness.isNull()) {
         config["brightness"] = c.brightness;
+    }
     config["panels"] = PanelsJson(c.panels);
     return config;
 }
@@ -93,12 +95,14 @@ protected:
         // Exactly the daemon's buffer, so a read or write past it is caught under the sanitizers.
         channels.assign(KIVD_MAX_CHANNELS + SEQUENCE_RESERVED_BYTES, 0);
         std::mt19937 random(5);
-        for (int i = 0; i < 200000; i++)
+        for (int i = 0; i < 200000; i++) {
             channels[i] = uint8_t(random());
+        }
     }
     void TearDown() override {
-        if (output)
+        if (output) {
             output->Close();
+        }
         output.reset();
         WarningHolder::RemoveAllWarnings();
         PixelOverlayManager::INSTANCE.setAutoCreatePixelOverlayModels(true);
@@ -117,8 +121,9 @@ protected:
     }
     std::string Warnings() const {
         std::string all;
-        for (const KIVWarning& w : WarningHolder::GetWarnings())
+        for (const KIVWarning& w : WarningHolder::GetWarnings()) {
             all += w.message + "\n";
+        }
         return all;
     }
 
@@ -137,8 +142,9 @@ TEST_P(ColorLightLayouts, CardsReceiveEveryPanelPixelFromItsChannels) {
     EXPECT_EQ(cards.Requests(), c.expectedRequests);
     EXPECT_EQ(output->FirmwareVersion(), c.expectedFirmware);
     EXPECT_EQ(output->Receivers().size(), c.cards.size());
-    for (size_t i = 0; i < output->Receivers().size(); i++)
+    for (size_t i = 0; i < output->Receivers().size(); i++) {
         EXPECT_EQ(output->Receivers()[i].id, c.cards[i].id);
+    }
     bool noCards = c.firmwareSetting == 0 && c.cards.empty();
     EXPECT_EQ(Warnings().find("No receiver cards were detected on interface v0") != std::string::npos,
               noCards);
@@ -155,9 +161,10 @@ TEST_P(ColorLightLayouts, CardsReceiveEveryPanelPixelFromItsChannels) {
         EXPECT_EQ(wire.rows[row], bytes) << "row " << row;
         int pixels = rowBytes / 3;
         ASSERT_EQ(wire.chunks[row].size(), size_t((pixels + 496) / 497)) << "row " << row;
-        for (size_t i = 0; i < wire.chunks[row].size(); i++)
+        for (size_t i = 0; i < wire.chunks[row].size(); i++) {
             EXPECT_EQ(wire.chunks[row][i],
                       std::make_pair(int(i) * 497, std::min(497, pixels - int(i) * 497)));
+        }
     }
 }
 
@@ -332,9 +339,11 @@ TEST_F(ColorLightWire, TestPatternsReachTheCardsThroughEachPanel) {
     output->OverlayTestData(channels.data(), 1, 0, LEDPanel::TEST_SOLID_CYCLE, Json::Value());
     Wire wire = SendFrame(cards, 32 * 3);
     ASSERT_EQ(wire.rows.size(), 8u);
-    for (const auto& [row, bytes] : wire.rows)
-        for (size_t i = 0; i < bytes.size(); i++)
+    for (const auto& [row, bytes] : wire.rows) {
+        for (size_t i = 0; i < bytes.size(); i++) {
             ASSERT_EQ(bytes[i], i % 3 == 1 ? 255 : 0) << "row " << row << " byte " << i;
+        }
+    }
 }
 
 // A queue of length 0 on the interface refuses every frame (ENOBUFS), as a saturated link would:

@@ -26,9 +26,11 @@ struct Wire {
 };
 
 inline bool ZeroExcept(const std::vector<uint8_t>& f, std::initializer_list<int> set) {
-    for (size_t i = 12; i < f.size(); i++)
-        if (f[i] != 0 && std::find(set.begin(), set.end(), int(i)) == set.end())
+    for (size_t i = 12; i < f.size(); i++) {
+        if (f[i] != 0 && std::find(set.begin(), set.end(), int(i)) == set.end()) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -91,24 +93,28 @@ inline std::map<int, std::vector<uint8_t>> ExpectedRows(const ColorLightLayout& 
         chain = std::max(chain, p.chain + 1);
     }
     std::map<int, std::vector<uint8_t>> rows;
-    for (int r = 0; r < outputs * c.panelHeight; r++)
+    for (int r = 0; r < outputs * c.panelHeight; r++) {
         rows[r].assign(size_t(chain) * c.panelWidth * 3, 0);
+    }
     std::vector<uint8_t> gamma = GammaTable(std::stod(c.gamma));
     for (const PanelSpec& p : c.panels) {
         Placement at = Place(legacy ? LegacySwap(p.orientation) : p.orientation, c.panelWidth, c.panelHeight);
         std::string order = p.order.empty() ? c.order : p.order;
-        for (char& letter : order)
+        for (char& letter : order) {
             letter = char(std::toupper(letter));
+        }
         int column = legacy ? p.chain : chain - 1 - p.chain;
-        for (int k = 0; k < c.panelHeight; k++)
+        for (int k = 0; k < c.panelHeight; k++) {
             for (int l = 0; l < c.panelWidth; l++) {
                 int mx = p.x + at.ox + l * at.ax + k * at.bx;
                 int my = p.y + at.oy + l * at.ay + k * at.by;
-                for (int line = 0; line < 3; line++)
+                for (int line = 0; line < 3; line++) {
                     rows[p.output * c.panelHeight + k][(column * c.panelWidth + l) * 3 + line] =
                         gamma[channels[c.start + (my * width + mx) * 3 +
                                        std::string("RGB").find(order[line])]];
+                }
             }
+        }
     }
     return rows;
 }

@@ -53,7 +53,8 @@ inline Placement Place(char orientation, int w, int h) {
 
 inline std::vector<uint8_t> GammaTable(double gamma) {
     std::vector<uint8_t> table(256);
-    for (int i = 0; i < 256; i++)
+    for (int i = 0; i < 256; i++) {
         table[i] = uint8_t(std::lround(std::pow(double(float(i / 255.0f)), gamma) * 255.0));
+    }
     return table;
 }

@@ -60,8 +60,9 @@ Json::Value Config(const Case& c) {
     config["panelHeight"] = c.panelHeight;
     config["colorOrder"] = c.order;
     config["invertedData"] = c.inverted;
-    if (!c.gamma.empty())
+    if (!c.gamma.empty()) {
         config["gamma"] = c.gamma;
+    }
     config["subMatrices"] = Parse(c.subMatrices);
     config["panels"] = PanelsJson(c.panels);
     return config;
@@ -88,21 +89,24 @@ std::vector<uint8_t> ExpectedCanvas(const Case& c, std::vector<uint8_t> channels
                                     const std::vector<uint8_t>& gamma) {
     Model m = Measure(c);
     for (const Json::Value& s : Parse(c.subMatrices)) {
-        if (!s["enabled"].asBool())
+        if (!s["enabled"].asBool()) {
             continue;
+        }
         int w = s["width"].asInt();
-        for (int r = 0; r < s["height"].asInt(); r++)
+        for (int r = 0; r < s["height"].asInt(); r++) {
             std::memcpy(
                 &channels[START + ((s["yOffset"].asInt() + r) * m.matrixWidth + s["xOffset"].asInt()) * 3],
                 &channels[s["startChannel"].asInt() - 1 + r * w * 3], w * 3);
+        }
     }
     int canvasWidth = m.chain * c.panelWidth;
     std::vector<uint8_t> canvas(size_t(canvasWidth) * m.outputs * c.panelHeight * 3, 0);
     for (const PanelSpec& p : c.panels) {
         Placement at = Place(p.orientation, c.panelWidth, c.panelHeight);
         std::string order = p.order.empty() ? c.order : p.order;
-        for (char& letter : order)
+        for (char& letter : order) {
             letter = char(std::toupper(letter));
+        }
         for (int k = 0; k < c.panelHeight; k++) {
             for (int l = 0; l < c.panelWidth; l++) {
                 int mx = p.x + at.ox + l * at.ax + k * at.bx;
@@ -111,9 +115,10 @@ std::vector<uint8_t> ExpectedCanvas(const Case& c, std::vector<uint8_t> channels
                 int channel = START + (row * m.matrixWidth + mx) * 3;
                 int cx = (m.chain - 1 - p.chain) * c.panelWidth + l;
                 int cy = p.output * c.panelHeight + k;
-                for (int line = 0; line < 3; line++)
+                for (int line = 0; line < 3; line++) {
                     canvas[(size_t(cy) * canvasWidth + cx) * 3 + line] =
                         gamma[channels[channel + std::string("RGB").find(order[line])]];
+                }
             }
         }
     }
@@ -132,12 +137,14 @@ protected:
         // Exactly the daemon's buffer, so a read or write past it is caught under the sanitizers.
         channels.assign(KIVD_MAX_CHANNELS + SEQUENCE_RESERVED_BYTES, 0);
         std::mt19937 random(11);
-        for (int i = 0; i < 100000; i++)
+        for (int i = 0; i < 100000; i++) {
             channels[i] = uint8_t(random());
+        }
     }
     void TearDown() override {
-        if (output)
+        if (output) {
             output->Close();
+        }
         output.reset();
         unlink(path.c_str());
         WarningHolder::RemoveAllWarnings();
@@ -154,8 +161,9 @@ protected:
     }
     std::string Warnings() const {
         std::string all;
-        for (const KIVWarning& w : WarningHolder::GetWarnings())
+        for (const KIVWarning& w : WarningHolder::GetWarnings()) {
             all += w.message + "\n";
+        }
         return all;
     }
     void ExpectShows(const ShownPanel& shown, const std::vector<uint8_t>& expected) {
@@ -235,20 +243,24 @@ TEST_F(RGBMatrixPanels, TestPatternsShowInTrueColoursWithEachPanelsTopEdge) {
     ASSERT_TRUE(Init(Config(c)));
     output->OverlayTestData(channels.data(), 1, 0, LEDPanel::TEST_SOLID_CYCLE, Json::Value());
     ShownPanel shown = ShowFrame();
-    for (int y = 0; y < 8; y++)
-        for (int x = 0; x < 32; x++)
+    for (int y = 0; y < 8; y++) {
+        for (int x = 0; x < 32; x++) {
             ASSERT_EQ(std::vector<uint8_t>(shown.at(x, y), shown.at(x, y) + 3),
                       (std::vector<uint8_t>{0, 255, 0}))
                 << x << "," << y;
+        }
+    }
 
     output->OverlayTestData(channels.data(), 0, 0, LEDPanel::TEST_LAYOUT, Json::Value());
     shown = ShowFrame();
     for (int left : {0, 16}) { // however a panel hangs, its own top row is green and left column red
-        for (int x = 1; x < 16; x++)
+        for (int x = 1; x < 16; x++) {
             EXPECT_EQ(std::vector<uint8_t>(shown.at(left + x, 0), shown.at(left + x, 0) + 3),
                       (std::vector<uint8_t>{0, 255, 0}));
-        for (int y = 1; y < 8; y++)
+        }
+        for (int y = 1; y < 8; y++) {
             EXPECT_EQ(shown.at(left, y)[0], 255);
+        }
     }
     // Panel 0 (drawn at the far end of the chain) carries a yellow "0" from its pixel (2, 2).
     EXPECT_EQ(std::vector<uint8_t>(shown.at(16 + 2, 2), shown.at(16 + 2, 2) + 3),
@@ -273,8 +285,9 @@ TEST_F(RGBMatrixPanels, LibraryOptionsFollowTheConfiguration) {
     for (const auto& t : cases) {
         SCOPED_TRACE(t.extra);
         Json::Value config = Config({"", 32, 16, {{0, 0, 'N', 0, 0, ""}}});
-        for (const auto& key : Parse(t.extra).getMemberNames())
+        for (const auto& key : Parse(t.extra).getMemberNames()) {
             config[key] = Parse(t.extra)[key];
+        }
         ASSERT_EQ(Init(config), t.initialises) << Warnings();
         if (t.initialises) {
             ShownPanel shown = ReadShownPanel(path);
@@ -428,14 +441,16 @@ TEST_F(RGBMatrixPanels, SimulatedPanelRowsAreClippedToTheCanvas) {
     ASSERT_TRUE(matrix);
     rgb_matrix::FrameCanvas* canvas = matrix->CreateFrameCanvas();
     std::vector<uint8_t> expected(8 * 8 * 3), source(3000);
-    for (size_t i = 0; i < source.size(); i++)
+    for (size_t i = 0; i < source.size(); i++) {
         source[i] = uint8_t(i * 7 + 1);
+    }
     for (const Row& r : rows) {
         canvas->SetRowPixels(r.x, r.y, r.count, source.data());
         for (long long i = 0; i < std::min(r.count, 1000); i++) {
             long long x = (long long)r.x + i;
-            if (x >= 0 && x < 8 && r.y >= 0 && r.y < 8)
+            if (x >= 0 && x < 8 && r.y >= 0 && r.y < 8) {
                 std::memcpy(&expected[(r.y * 8 + x) * 3], &source[i * 3], 3);
+            }
         }
     }
     matrix->SwapOnVSync(canvas);

@@ -28,8 +28,9 @@ constexpr uint32_t STRIP_TYPE = 0x18000810;
 std::vector<RGBString> StringsOfPort(int i, int pixels) {
     const char* orders[] = {"GRB", "BGR", "BRG", "RBG"};
     std::vector<RGBString> port = {{300 * i, pixels, orders[i % 4], 60 + 10 * i, 1.0f + 0.4f * i}};
-    if (i == 1)
+    if (i == 1) {
         port.push_back({2000, 3, "RGB", 100, 1.0f}); // a second virtual string on the port
+    }
     return port;
 }
 
@@ -41,12 +42,14 @@ protected:
         PinCapabilities::InitGPIO("test", &provider);
         channels.assign(KIVD_MAX_CHANNELS + 16, 0);
         std::mt19937 random(5);
-        for (int i = 0; i < 4000; i++)
+        for (int i = 0; i < 4000; i++) {
             channels[i] = uint8_t(random());
+        }
     }
     void TearDown() override {
-        if (output)
+        if (output) {
             output->Close();
+        }
         output.reset();
         SimulatedGPIO::INSTANCE.close();
         WarningHolder::RemoveAllWarnings();
@@ -57,13 +60,15 @@ protected:
     bool InitOutput(const std::vector<std::string>& pins, const std::vector<int>& pixels,
                     const std::string& name = "TestBoard", const Json::Value& extra = Json::Value()) {
         Json::Value board;
-        for (const std::string& pin : pins)
+        for (const std::string& pin : pins) {
             board["outputs"].append(Json::Value(Json::objectValue))["pin"] = pin;
+        }
         media.write("tmp/strings/" + name + ".json", SaveJsonToString(board));
         Json::Value config = extra.isObject() ? extra : Json::Value(Json::objectValue);
         config["type"] = "RPIWS281x";
-        if (!config.isMember("subType"))
+        if (!config.isMember("subType")) {
             config["subType"] = name;
+        }
         ports.clear();
         for (size_t i = 0; i < pixels.size(); i++) {
             ports.push_back(StringsOfPort(i, pixels[i]));
@@ -98,9 +103,11 @@ protected:
         EXPECT_EQ(ch.count, bytes / 4 + 1);
         std::vector<uint8_t> want = Expected(port, ch.count * 4);
         std::vector<uint8_t> words;
-        for (uint32_t led : ch.leds)
-            for (int k = 0; k < 4; k++)
+        for (uint32_t led : ch.leds) {
+            for (int k = 0; k < 4; k++) {
                 words.push_back(led >> (8 * k));
+            }
+        }
         EXPECT_EQ(words, want) << "LED words";
         EXPECT_EQ(ch.wire, want) << "wire bytes";
     }
@@ -112,9 +119,11 @@ protected:
         EXPECT_EQ(f.bytes, ModelPortBytes(ports[string], channels.data()));
     }
     static bool HasWarningWith(const std::string& part) {
-        for (const auto& w : WarningHolder::GetWarnings())
-            if (w.message.find(part) != std::string::npos)
+        for (const auto& w : WarningHolder::GetWarnings()) {
+            if (w.message.find(part) != std::string::npos) {
                 return true;
+            }
+        }
         return false;
     }
 
@@ -157,21 +166,24 @@ TEST_P(RPIWS281xPlacement, EachStringReachesItsChannelOrPortUnchanged) {
     const Placement& c = GetParam();
     ASSERT_TRUE(InitOutput(c.pins, c.pixels));
     for (int frame = 1; frame <= 2; frame++) {
-        for (int i = 0; i < 4000; i++)
+        for (int i = 0; i < 4000; i++) {
             channels[i] = uint8_t(channels[i] * 5 + 3);
+        }
         SendFrame();
         simfile::WS281xFile f = simfile::ReadWS281x(pwm.name());
         ASSERT_TRUE(f.ok);
         EXPECT_EQ(f.frequency, 800000u);
         EXPECT_EQ(f.dma, 10u);
         EXPECT_EQ(f.renders, uint32_t(frame));
-        for (int ch = 0; ch < 2; ch++)
+        for (int ch = 0; ch < 2; ch++) {
             ExpectChannel(f, ch, c.gpio[ch], c.port[ch]);
+        }
         for (int p = 0; p < 2; p++) {
-            if (c.spi[p] >= 0)
+            if (c.spi[p] >= 0) {
                 ExpectSPI(p, c.spi[p]);
-            else
+            } else {
                 EXPECT_FALSE(FileExists(spiDir.in("kiv-spidev0." + std::to_string(p))));
+            }
         }
     }
 }
@@ -233,8 +245,9 @@ TEST_P(RPIWS281xBadBoard, IsReportedAndOtherStringsStillWork) {
     const BadBoard& c = GetParam();
     EXPECT_EQ(bool(InitOutput(c.pins, c.pixels)), c.initOk);
     EXPECT_TRUE(HasWarningWith(c.warning)) << c.warning;
-    if (!c.initOk)
+    if (!c.initOk) {
         return;
+    }
     SendFrame();
     simfile::WS281xFile f = simfile::ReadWS281x(pwm.name());
     ASSERT_TRUE(f.ok);
@@ -268,8 +281,9 @@ TEST_F(RPIWS281x, StringsLongerThanTheLibraryTakesFailInit) {
     Json::Value config;
     config["subType"] = "Long";
     Json::Value port = PortJson(0, {});
-    for (int k = 0; k < 7; k++)
+    for (int k = 0; k < 7; k++) {
         port["virtualStrings"].append(RGBString{4800 * k, 1600, "RGB", 100, 1.0f}.json());
+    }
     config["outputs"].append(port);
     output = std::make_unique<RPIWS281xOutput>(0, 33600);
     EXPECT_FALSE(output->Init(config));

@@ -29,16 +29,19 @@ std::vector<Pixel> DecodeLine(const std::string& protocol, const std::vector<uin
         return b.size() == size;
     };
     auto expectAll = [&](size_t from, uint8_t value, const char* what) {
-        for (size_t i = from; i < b.size(); i++)
+        for (size_t i = from; i < b.size(); i++) {
             if (b[i] != value) {
                 ADD_FAILURE() << protocol << " " << what << " byte " << i << " = " << int(b[i]);
                 return;
             }
+        }
     };
     if (protocol == "ws2801") {
-        if (expectSize(3 * n))
-            for (int i = 0; i < n; i++)
+        if (expectSize(3 * n)) {
+            for (int i = 0; i < n; i++) {
                 out.push_back({b[3 * i], b[3 * i + 1], b[3 * i + 2]});
+            }
+        }
     } else if (protocol == "apa102") {
         if (expectSize(4 + 4 * n + std::max(4, (n + 15) / 16))) {
             EXPECT_EQ(b[0] | b[1] | b[2] | b[3], 0) << "start frame";
@@ -98,12 +101,14 @@ protected:
         WarningHolder::RemoveAllWarnings();
         channels.assign(KIVD_MAX_CHANNELS + 16, 0);
         std::mt19937 random(11);
-        for (int i = 0; i < 10000; i++)
+        for (int i = 0; i < 10000; i++) {
             channels[i] = uint8_t(random());
+        }
     }
     void TearDown() override {
-        if (output)
+        if (output) {
             output->Close();
+        }
         output.reset();
         WarningHolder::RemoveAllWarnings();
     }
@@ -120,9 +125,11 @@ protected:
         return simfile::ReadSpixels(bus.name());
     }
     static bool HasWarningWith(const std::string& part) {
-        for (const auto& w : WarningHolder::GetWarnings())
-            if (w.message.find(part) != std::string::npos)
+        for (const auto& w : WarningHolder::GetWarnings()) {
+            if (w.message.find(part) != std::string::npos) {
                 return true;
+            }
+        }
         return false;
     }
 
@@ -143,8 +150,9 @@ TEST_F(Spixels, EveryProtocolCarriesItsPortsPixelsOnItsDataLine) {
     EXPECT_EQ(output->StringCount(), 4);
 
     for (int frame = 0; frame < 2; frame++) {
-        for (int i = 0; i < 3000; i++)
+        for (int i = 0; i < 3000; i++) {
             channels[i] = uint8_t(channels[i] * 7 + 13);
+        }
         simfile::SpixelsFile sent = SendFrame();
         ASSERT_TRUE(sent.ok);
         EXPECT_EQ(sent.clockGpio, 27u);
@@ -154,8 +162,9 @@ TEST_F(Spixels, EveryProtocolCarriesItsPortsPixelsOnItsDataLine) {
             SCOPED_TRACE(c.protocol);
             ASSERT_EQ(simfile::SPIXELS_LINE_GPIOS[c.port], SpixelsOutput::PORT_GPIOS[c.port]);
             std::string protocol = c.protocol;
-            for (char& ch : protocol)
+            for (char& ch : protocol) {
                 ch = tolower(ch);
+            }
             std::vector<Pixel> seen = DecodeLine(protocol, sent.lines[c.port], c.string.pixels);
             std::vector<uint8_t> want = ModelPortBytes({c.string}, channels.data());
             ASSERT_EQ(seen.size() * 3, want.size());
@@ -191,8 +200,9 @@ TEST_F(Spixels, PortsWithWhiteChannelsSendWholePixelsOnly) {
     simfile::SpixelsFile sent = SendFrame();
     ASSERT_TRUE(sent.ok);
     ASSERT_EQ(sent.lines[1].size(), 18u);
-    for (int k = 0; k < 18; k++)
+    for (int k = 0; k < 18; k++) {
         EXPECT_EQ(sent.lines[1][k], channels[k]) << k;
+    }
 }
 
 struct BadPort {
@@ -225,13 +235,15 @@ TEST_P(SpixelsBadPort, IsReportedAndTouchesNoLine) {
     outputs.append(bad);
     EXPECT_EQ(bool(InitOutput(outputs)), c.initOk);
     EXPECT_TRUE(HasWarningWith(c.warning)) << c.warning;
-    if (!c.initOk)
+    if (!c.initOk) {
         return;
+    }
     EXPECT_EQ(output->StringCount(), 1);
     simfile::SpixelsFile sent = SendFrame();
     ASSERT_TRUE(sent.ok);
-    for (int line = 0; line < 16; line++)
+    for (int line = 0; line < 16; line++) {
         EXPECT_EQ(sent.lines[line].size(), line == 2 ? 12u : 0u) << line;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SpixelsBadPort, ::testing::ValuesIn(BAD_PORTS),

@@ -24,15 +24,18 @@ public:
             CommandArg("Second", "int", "second piece", true).setRange(0, 10).setDefaultValue("5"));
     }
     ~JoinCommand() override {
-        if (deletedFlag)
+        if (deletedFlag) {
             *deletedFlag = true;
+        }
     }
     std::unique_ptr<Result> run(const std::vector<std::string>& a) override {
         std::string joined;
-        for (size_t i = 0; i < a.size(); i++)
+        for (size_t i = 0; i < a.size(); i++) {
             joined += (i ? "|" : "") + a[i];
-        if (runs)
+        }
+        if (runs) {
             runs->push_back(name + ":" + joined);
+        }
         return std::make_unique<Result>(joined);
     }
 
@@ -45,8 +48,9 @@ class FailingCommand : public Command {
 public:
     FailingCommand() : Command("Fail Port") {}
     std::unique_ptr<Result> run(const std::vector<std::string>& a) override {
-        if (!a.empty() && a[0] == "throw")
+        if (!a.empty() && a[0] == "throw") {
             throw std::runtime_error("port table missing");
+        }
         return std::make_unique<ErrorResult>("Port 3 is not configured");
     }
 };
@@ -163,8 +167,9 @@ TEST(CommandDescription, ListsArgumentsWithOnlyTheDetailsThatWereSet) {
     EXPECT_EQ(plain["name"].asString(), "First");
     EXPECT_EQ(plain["type"].asString(), "string");
     EXPECT_FALSE(plain["optional"].asBool());
-    for (const char* absent : {"min", "max", "default", "contentList", "contentListUrl"})
+    for (const char* absent : {"min", "max", "default", "contentList", "contentListUrl"}) {
         EXPECT_FALSE(plain.isMember(absent)) << absent;
+    }
     const Json::Value& ranged = d["args"][1];
     EXPECT_TRUE(ranged["optional"].asBool());
     EXPECT_EQ(ranged["min"].asInt(), 0);
@@ -223,8 +228,9 @@ protected:
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         server = std::make_unique<webserver>(
             create_webserver(32322).bind_address(reinterpret_cast<sockaddr*>(&addr)).max_threads(2));
-        for (const char* prefix : {"/command", "/commands", "/commandPresets"})
+        for (const char* prefix : {"/command", "/commands", "/commandPresets"}) {
             server->register_resource(prefix, &CommandManager::INSTANCE, true);
+        }
         ASSERT_TRUE(server->start());
         CommandManager::INSTANCE.addCommand(new JoinCommand("Join", &runs));
         CommandManager::INSTANCE.addCommand(new FailingCommand());
@@ -299,8 +305,9 @@ TEST_F(CommandManagerHttp, ListsVisibleCommandsSortedByName) {
     EXPECT_EQ(reply.contentType, "application/json");
     Json::Value list = parse(reply.body);
     std::vector<std::string> names;
-    for (const Json::Value& d : list)
+    for (const Json::Value& d : list) {
         names.push_back(d["name"].asString());
+    }
     EXPECT_EQ(names, (std::vector<std::string>{"Fail Port", "Join", "Port Status"}));
     EXPECT_EQ(parse(Get("/commands/Join").body)["args"][1]["name"].asString(), "Second");
 }

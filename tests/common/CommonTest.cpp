@@ -77,8 +77,9 @@ TEST(StringHelpers, ParseIntAcceptsOnlyWholeNumbers) {
     EXPECT_TRUE(ParseInt(" -17 ", value));
     EXPECT_EQ(value, -17);
     value = 99;
-    for (const char* bad : {"", "  ", "12x", "x12", "1 2", "99999999999999999999999"})
+    for (const char* bad : {"", "  ", "12x", "x12", "1 2", "99999999999999999999999"}) {
         EXPECT_FALSE(ParseInt(bad, value)) << bad;
+    }
     EXPECT_EQ(value, 99);
 }
 
@@ -191,8 +192,9 @@ TEST_F(MediaDir, EnsureCreatesTheFolderAndItsSubFolders) {
     std::string nested = dir + "/deeper/media";
     setenv("KIV_MEDIA_DIR", nested.c_str(), 1);
     ASSERT_TRUE(EnsureMediaDirectory());
-    for (const char* sub : {"config", "logs", "tmp", "music", "videos", "images", "crashes"})
+    for (const char* sub : {"config", "logs", "tmp", "music", "videos", "images", "crashes"}) {
         EXPECT_TRUE(DirectoryExists(nested + "/" + sub)) << sub;
+    }
     EXPECT_TRUE(EnsureMediaDirectory());
 }
 
@@ -217,8 +219,9 @@ TEST_F(KivMode, FallsBackToPlayerForUnknownTextAndWarnsOnce) {
     std::string log = dir + "/mode.log";
     ASSERT_TRUE(SetLogFile(log, false));
     SetSetting("kivMode", "jukebox");
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 3; i++) {
         EXPECT_EQ(getKIVmode(), PLAYER_MODE);
+    }
     SetLogFile("", true);
     std::string text = GetFileContents(log);
     EXPECT_TRUE(contains(text, "jukebox")) << text;

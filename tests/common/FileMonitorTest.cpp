@@ -52,16 +52,18 @@ protected:
         std::map<int, std::function<bool(int)>> callbacks;
         monitor.Initialize(callbacks);
         ASSERT_EQ(callbacks.size(), 1u);
-        for (auto& [fd, cb] : callbacks)
+        for (auto& [fd, cb] : callbacks) {
             epoll.addFileDescriptor(fd, cb);
+        }
     }
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
     bool pumpUntil(const std::function<bool()>& condition, int timeoutMS = 2000) {
         long long deadline = GetTimeMS() + timeoutMS;
         while (!condition()) {
-            if (GetTimeMS() > deadline)
+            if (GetTimeMS() > deadline) {
                 return false;
+            }
             epoll.waitForEvents(20);
         }
         return true;
@@ -111,8 +113,9 @@ TEST_F(FileMonitorTest, CallsBackOncePerPathForABurstOfEvents) {
     int calls = 0, others = 0;
     monitor.AddFile("test", path("busy.json"), [&] { calls++; });
     monitor.AddFile("test", path("unrelated.json"), [&] { others++; });
-    for (int i = 0; i < 5; i++)
+    for (int i = 0; i < 5; i++) {
         writeInPlace(path("busy.json"), std::to_string(i));
+    }
     writeInPlace(path("not-watched.json"), "x");
     // Events are queued by the writing system calls, so one drain sees all of them.
     monitor.HandleEvents();

@@ -14,18 +14,22 @@ namespace {
 
 std::vector<int> currentLevels() {
     std::vector<int> levels;
-    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
+    for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++) {
         levels.push_back(KIVLogger::INSTANCE.All()[i]->level.load());
+    }
     return levels;
 }
 
 // True when text has the shape's length and characters, with '#' in the shape standing for any digit.
 bool matchesShape(const std::string& text, const std::string& shape) {
-    if (text.size() != shape.size())
+    if (text.size() != shape.size()) {
         return false;
-    for (size_t i = 0; i < text.size(); i++)
-        if (shape[i] == '#' ? !isdigit((unsigned char)text[i]) : text[i] != shape[i])
+    }
+    for (size_t i = 0; i < text.size(); i++) {
+        if (shape[i] == '#' ? !isdigit((unsigned char)text[i]) : text[i] != shape[i]) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -147,8 +151,9 @@ TEST_F(LogLevelString, ReproducesRandomLevelMixes) {
     std::mt19937 random(1234);
     std::uniform_int_distribution<int> level(KIVLOG_ERROR, KIVLOG_EXCESS);
     for (int round = 0; round < 300; round++) {
-        for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++)
+        for (int i = 0; i < KIVLogger::LOGGER_COUNT; i++) {
             KIVLogger::INSTANCE.All()[i]->level = level(random);
+        }
         std::vector<int> wanted = currentLevels();
         std::string text = KIVLogger::INSTANCE.GetLogLevelString();
         SetLogLevelComplex(round % 2 ? "error" : "excess");
@@ -231,13 +236,16 @@ TEST_F(LogFile, UsesTheConsoleWhenAskedOrWhenTheFileCannotBeOpened) {
 
 TEST_F(LogFile, KeepsLinesWholeUnderConcurrentWriters) {
     std::vector<std::thread> writers;
-    for (int t = 0; t < 4; t++)
+    for (int t = 0; t < 4; t++) {
         writers.emplace_back([t] {
-            for (int i = 0; i < 200; i++)
+            for (int i = 0; i < 200; i++) {
                 LogInfo(LG_GENERAL, "writer %d line %d %s\n", t, i, "0123456789abcdefghijklmnopqrstuvwxyz");
+            }
         });
-    for (std::thread& w : writers)
+    }
+    for (std::thread& w : writers) {
         w.join();
+    }
     std::vector<std::string> written = lines();
     ASSERT_EQ(written.size(), 801u);
     std::set<std::string> messages;
@@ -252,8 +260,9 @@ TEST_F(LogFile, KeepsLinesWholeUnderConcurrentWriters) {
 TEST_F(LogHexDump, WritesTheTitleThenSixteenBytesALine) {
     SetLogLevelComplex("debug:channeldata");
     unsigned char data[20];
-    for (int i = 0; i < 20; i++)
+    for (int i = 0; i < 20; i++) {
         data[i] = "Hello, hex dump!\x01\x7f\xff!"[i];
+    }
     HexDump("Packet", data, sizeof(data), LG_CHANNELDATA, KIVLOG_DEBUG);
     std::vector<std::string> written = lines();
     ASSERT_EQ(written.size(), 4u);

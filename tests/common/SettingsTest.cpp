@@ -54,8 +54,9 @@ TEST_F(Settings, ReadsQuotedValuesAndSkipsMalformedLines) {
     EXPECT_EQ(getSetting("empty", "default"), "");
     EXPECT_EQ(getSetting("spaced"), "  padded  ");
     EXPECT_EQ(getSetting("last"), "ok");
-    for (const char* absent : {"noequals", "bare", "", "open", "escapedEnd"})
+    for (const char* absent : {"noequals", "bare", "", "open", "escapedEnd"}) {
         EXPECT_EQ(getSetting(absent, "absent"), "absent") << absent;
+    }
 }
 
 TEST_F(Settings, KeepsHeldValuesWhenTheFileIsMissing) {
@@ -94,8 +95,9 @@ TEST_F(Settings, PersistsInKeyOrderAndReadsBackEveryValue) {
 TEST_F(Settings, PersistingLeavesNoTemporaryFileBehind) {
     setSetting("a", "1", true);
     setSetting("a", "2", true);
-    for (const auto& entry : std::filesystem::directory_iterator(media))
+    for (const auto& entry : std::filesystem::directory_iterator(media)) {
         EXPECT_TRUE(entry.is_directory() || entry.path().filename() == "settings") << entry.path();
+    }
 }
 
 TEST_F(Settings, InMemorySettersLeaveTheFileAlone) {

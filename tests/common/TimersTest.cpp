@@ -148,12 +148,14 @@ TEST(Timers, AcceptsTimersFromAnotherThreadWhileFiring) {
     std::atomic<int> fired{0};
     std::atomic<bool> done{false};
     std::thread adder([&] {
-        for (int i = 0; i < COUNT; i++)
+        for (int i = 0; i < COUNT; i++) {
             timers.addTimer("t" + std::to_string(i), i, [&] { fired++; });
+        }
         done = true;
     });
-    while (!done)
+    while (!done) {
         timers.fireTimersInternal(COUNT);
+    }
     adder.join();
     timers.fireTimersInternal(COUNT);
     EXPECT_EQ(fired, COUNT);

@@ -23,8 +23,9 @@ namespace {
 // Moves the test process into its own network namespace with only loopback up, so nothing a
 // test sends can leave the machine.
 bool enterPrivateNetwork() {
-    if (unshare(CLONE_NEWNET) != 0)
+    if (unshare(CLONE_NEWNET) != 0) {
         return false;
+    }
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     struct ifreq ifr = {};
     strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
@@ -70,8 +71,9 @@ private:
     void serve() {
         while (!stopping) {
             pollfd p = {listener, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0)
+            if (poll(&p, 1, 20) <= 0) {
                 continue;
+            }
             int client = accept(listener, nullptr, nullptr);
             if (client >= 0) {
                 answer(client);
@@ -85,12 +87,14 @@ private:
         size_t wanted = std::string::npos;
         while (request.size() < wanted) {
             ssize_t n = recv(client, buf, sizeof(buf), 0);
-            if (n <= 0)
+            if (n <= 0) {
                 break;
+            }
             request.append(buf, n);
             size_t headerEnd = request.find("\r\n\r\n");
-            if (headerEnd != std::string::npos && wanted == std::string::npos)
+            if (headerEnd != std::string::npos && wanted == std::string::npos) {
                 wanted = headerEnd + 4 + contentLength(request.substr(0, headerEnd));
+            }
         }
         return request;
     }
@@ -126,8 +130,9 @@ protected:
         networkReady = enterPrivateNetwork();
     }
     void SetUp() override {
-        if (!networkReady)
+        if (!networkReady) {
             GTEST_SKIP() << "needs root for a private network namespace";
+        }
         server = std::make_unique<EchoHttpServer>();
     }
     void TearDown() override { server.reset(); }
@@ -174,17 +179,20 @@ TEST_F(UrlHelpers, FailsWhenNothingListens) {
 TEST_F(UrlHelpers, CallsFromSeveralThreadsEachGetTheirOwnAnswer) {
     std::vector<std::thread> callers;
     std::atomic<int> good{0};
-    for (int t = 0; t < 4; t++)
+    for (int t = 0; t < 4; t++) {
         callers.emplace_back([&, t] {
             for (int i = 0; i < 5; i++) {
                 std::string path = "/t" + std::to_string(t) + "/" + std::to_string(i);
                 std::string response;
-                if (urlGet(server->url(path), response) && response == "GET " + path + " ")
+                if (urlGet(server->url(path), response) && response == "GET " + path + " ") {
                     good++;
+                }
             }
         });
-    for (std::thread& c : callers)
+    }
+    for (std::thread& c : callers) {
         c.join();
+    }
     EXPECT_EQ(good, 20);
 }
 

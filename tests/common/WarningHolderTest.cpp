@@ -20,16 +20,18 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMS = 2000) {
 
 std::set<std::string> messages(const Json::Value& array) {
     std::set<std::string> result;
-    for (const auto& w : array)
+    for (const auto& w : array) {
         result.insert(w["message"].asString());
+    }
     return result;
 }
 
 // False when the warnings file is missing or not a JSON array.
 bool readWarningsFile(std::set<std::string>& result) {
     Json::Value json;
-    if (!LoadJsonFromFile(WarningHolder::WarningsFilePath(), json) || !json.isArray())
+    if (!LoadJsonFromFile(WarningHolder::WarningsFilePath(), json) || !json.isArray()) {
         return false;
+    }
     result = messages(json);
     return true;
 }
@@ -42,8 +44,9 @@ bool fileHolds(const std::set<std::string>& expected) {
 int threadsNamed(const std::string& name) {
     int count = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        if (trim(GetFileContents(task.path().string() + "/comm")) == name)
+        if (trim(GetFileContents(task.path().string() + "/comm")) == name) {
             count++;
+        }
     }
     return count;
 }

@@ -57,8 +57,9 @@ protected:
             "timeout": 60000, "universes": [{"active": 1, "id": 1, "universeCount": 2, "startChannel": 1,
             "channelCount": 384, "type": 1}]}]})");
         media.write("config/channeloutputs.json", Outputs());
-        for (int c = 0; c < 768; c++)
+        for (int c = 0; c < 768; c++) {
             channels[c] = uint8_t(c * 7 + c / 256 + 1);
+        }
     }
     void SendFrame() {
         wire::UdpSender e131("127.0.0.1", 5568);
@@ -86,12 +87,14 @@ TEST_F(DaemonColorLight, CardsShowTheBridgedPictureAtTheConfiguredBrightness) {
     auto cardsShow = [&](const std::map<int, std::vector<uint8_t>>& rows, bool sendData) {
         return WaitFor(
             [&] {
-                if (sendData)
+                if (sendData) {
                     SendFrame();
+                }
                 cards.Clear();
                 // Two frames' display frames, so the rows between them are one whole frame.
-                if (!cards.WaitForFrames(0x01, 4, 1000))
+                if (!cards.WaitForFrames(0x01, 4, 1000)) {
                     return false;
+                }
                 shown = Decode(cards.Frames(), 16 * 3);
                 return shown.rows == rows;
             },
@@ -112,9 +115,11 @@ TEST_F(DaemonColorLight, CardsShowTheBridgedPictureAtTheConfiguredBrightness) {
     };
     ASSERT_EQ(200, command("Test Start", R"(["60000", "Output Specific", "ColorLight Panels", "1"])"));
     std::map<int, std::vector<uint8_t>> red;
-    for (int row = 0; row < 16; row++)
-        for (int x = 0; x < 16; x++)
+    for (int row = 0; row < 16; row++) {
+        for (int x = 0; x < 16; x++) {
             red[row].insert(red[row].end(), {255, 0, 0});
+        }
+    }
     EXPECT_TRUE(cardsShow(red, false));
     ASSERT_EQ(200, command("Test Stop", "[]"));
     EXPECT_TRUE(cardsShow(ExpectedRows(LAYOUT, std::vector<uint8_t>(768)), false));

@@ -47,8 +47,9 @@ std::string warningsText() {
     Json::Value list;
     Json::Reader().parse(HttpGet(API + "/kivd/warnings").body, list);
     std::string text;
-    for (const auto& w : list)
+    for (const auto& w : list) {
         text += w.asString() + "\n";
+    }
     return text;
 }
 
@@ -58,8 +59,9 @@ TEST(DaemonConfigTypes, DocumentsOfTheWrongShapeAreWarnedAndSkippedWhileTheDaemo
     ASSERT_TRUE(EnterPrivateNetworkNamespace());
     TestMediaDir media;
     media.write("settings", "kivMode = \"bridge\"\n");
-    for (const auto& f : FILES)
+    for (const auto& f : FILES) {
         media.write(f.file, f.contents);
+    }
     DaemonProcess daemon(media.path());
     ASSERT_TRUE(daemon.start({"-f"}));
     ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop")) << daemon.output();

@@ -158,8 +158,9 @@ protected:
     static HttpResult Detect(const Site& site, const std::string& address = "127.0.0.10") {
         TestHttpServer server(address);
         EXPECT_TRUE(server.listening());
-        for (const auto& [target, reply] : site)
+        for (const auto& [target, reply] : site) {
             server.serve(target, reply);
+        }
         return HttpRequest("GET", API + "/kivd/controller?ip=" + address, "", "application/json", 10000);
     }
 
@@ -180,11 +181,13 @@ void ExpectAnswer(const DetectionCase& c, const HttpResult& answer) {
     ASSERT_EQ(200, answer.status) << answer.body;
     EXPECT_EQ("127.0.0.10", json["ip"].asString());
     for (const char* field : {"ip", "hostname", "vendor", "vendorURL", "typeId", "typeStr", "ranges",
-                              "version", "uuid", "majorVersion", "minorVersion", "systemMode", "multisync"})
+                              "version", "uuid", "majorVersion", "minorVersion", "systemMode", "multisync"}) {
         EXPECT_TRUE(json.isMember(field)) << field;
+    }
     Json::Value expected = ParseJson(c.expected);
-    for (const auto& name : expected.getMemberNames())
+    for (const auto& name : expected.getMemberNames()) {
         EXPECT_EQ(expected[name], json[name]) << name << " in " << answer.body;
+    }
 }
 
 TEST_F(DaemonController, AnswersTheRecordOfEachKindOfPageOrNotFound) {

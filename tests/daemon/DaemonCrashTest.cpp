@@ -34,8 +34,9 @@ std::string Capture(const std::string& command) {
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
         size_t n;
-        while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+        while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
             text.append(buffer, n);
+        }
         pclose(pipe);
     }
     return text;
@@ -44,8 +45,9 @@ std::string Capture(const std::string& command) {
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
+    }
     return lines;
 }
 
@@ -69,8 +71,9 @@ protected:
     // Starts kivd with the settings, sends the signal once it runs, and waits for it to end.
     int Crash(const std::map<std::string, std::string>& settings, int sig) {
         std::string text;
-        for (const auto& [name, value] : settings)
+        for (const auto& [name, value] : settings) {
             text += name + " = \"" + value + "\"\n";
+        }
         media.write("settings", text);
         daemon = std::make_unique<DaemonProcess>(media.path());
         EXPECT_TRUE(daemon->start({"-f"}));
@@ -81,9 +84,11 @@ protected:
 
     std::vector<std::string> Reports() const {
         std::vector<std::string> names;
-        if (fs::exists(media.file("crashes")))
-            for (const auto& entry : fs::directory_iterator(media.file("crashes")))
+        if (fs::exists(media.file("crashes"))) {
+            for (const auto& entry : fs::directory_iterator(media.file("crashes"))) {
                 names.push_back(entry.path().filename());
+            }
+        }
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -100,9 +105,12 @@ protected:
     bool CrashWarningRaised() const {
         Json::Value warnings;
         Json::Reader().parse(media.read("tmp/warnings.json"), warnings);
-        for (const auto& w : warnings)
-            if (w["id"].asInt() == 1 && w["message"].asString() == "KIVD has crashed.  Check crash reports.")
+        for (const auto& w : warnings) {
+            if (w["id"].asInt() == 1 &&
+                w["message"].asString() == "KIVD has crashed.  Check crash reports.") {
                 return true;
+            }
+        }
         return false;
     }
 
@@ -147,10 +155,12 @@ TEST_P(DaemonCrashLevels, ZipEveryThreadsStackWithWhatTheLevelAllows) {
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(0u, reports[0].rfind("kiv-Pi-", 0)) << reports[0];
     std::set<std::string> members = Members(reports[0]);
-    for (const auto& m : c.members)
+    for (const auto& m : c.members) {
         EXPECT_TRUE(members.count(m)) << m;
-    for (const auto& m : c.absent)
+    }
+    for (const auto& m : c.absent) {
         EXPECT_FALSE(members.count(m)) << m;
+    }
     std::string dump = Member(reports[0], "tmp/kivd_crash.log");
     EXPECT_GT(CountLinesStartingWith(dump, "Thread "), 1) << dump;
     EXPECT_NE(std::string::npos, output.find("kept locally"));

@@ -46,8 +46,9 @@ TEST(DaemonDPIPixels, ChannelDataFromTheNetworkIsOnTheShownPage) {
         << daemon.output();
 
     wire::Bytes data(60);
-    for (int i = 0; i < 60; i++)
+    for (int i = 0; i < 60; i++) {
         data[i] = uint8_t(7 * i + 1);
+    }
     wire::UdpSender ddp("127.0.0.1", 4048);
     bool seen = false;
     DecodedFrame frame;

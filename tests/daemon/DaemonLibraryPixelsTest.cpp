@@ -61,8 +61,9 @@ TEST(DaemonLibraryPixels, ChannelDataFromTheNetworkReachesEveryLibraryDevice) {
     EXPECT_NE(daemon.output().find("Unknown Pixel Protocol: ws2812"), std::string::npos);
 
     wire::Bytes data(512);
-    for (int i = 0; i < 512; i++)
+    for (int i = 0; i < 512; i++) {
         data[i] = uint8_t(5 * i + 9);
+    }
     wire::UdpSender e131("127.0.0.1", 5568);
     simfile::WS281xFile leds;
     simfile::SpixelsFile lines;

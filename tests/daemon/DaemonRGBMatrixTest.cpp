@@ -50,9 +50,11 @@ uint8_t Sent(int c) {
 }
 
 bool PixelShows(const ShownPanel& shown, int x, int y, int mx, int my, int matrixWidth) {
-    for (int line = 0; line < 3; line++)
-        if (shown.at(x, y)[line] != Sent((my * matrixWidth + mx) * 3 + line))
+    for (int line = 0; line < 3; line++) {
+        if (shown.at(x, y)[line] != Sent((my * matrixWidth + mx) * 3 + line)) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -107,10 +109,13 @@ TEST_F(DaemonRGBMatrix, ShowsBridgeDataOnThePanelsAndReloadsARewrittenLayout) {
     ASSERT_TRUE(daemon.waitForOutput("Starting main processing loop")) << daemon.output();
     ASSERT_TRUE(daemon.waitForOutput("Configured RGBMatrix Channel Output")) << daemon.output();
     bool whole = Shows(16, 16, [](const ShownPanel& s) {
-        for (int y = 0; y < 8; y++)
-            for (int x = 0; x < 16; x++)
-                if (!PixelShows(s, x, y, x, y, 16) || !PixelShows(s, x, 8 + y, 15 - x, 15 - y, 16))
+        for (int y = 0; y < 8; y++) {
+            for (int x = 0; x < 16; x++) {
+                if (!PixelShows(s, x, y, x, y, 16) || !PixelShows(s, x, 8 + y, 15 - x, 15 - y, 16)) {
                     return false;
+                }
+            }
+        }
         return true;
     });
     ASSERT_TRUE(whole) << "valid " << shown.valid << " " << shown.width << "x" << shown.height << "\n"
@@ -124,10 +129,13 @@ TEST_F(DaemonRGBMatrix, ShowsBridgeDataOnThePanelsAndReloadsARewrittenLayout) {
                 Outputs(name, 16, Panel(0, 0, "N", 16, 0) + ", " + Panel(0, 1, "N", 0, 0)), true);
     ASSERT_TRUE(daemon.waitForOutputAfter(mark, "Configured RGBMatrix Channel Output")) << daemon.output();
     whole = Shows(32, 8, [](const ShownPanel& s) {
-        for (int y = 0; y < 8; y++)
-            for (int x = 0; x < 32; x++)
-                if (!PixelShows(s, x, y, x, y, 32))
+        for (int y = 0; y < 8; y++) {
+            for (int x = 0; x < 32; x++) {
+                if (!PixelShows(s, x, y, x, y, 32)) {
                     return false;
+                }
+            }
+        }
         return true;
     });
     EXPECT_TRUE(whole) << daemon.output().substr(mark);
@@ -184,14 +192,17 @@ TEST_F(DaemonRGBMatrix, TestPatternsStartedThroughTheApiShowOnThePanelsAndStopDa
         return WaitFor(
             [&] {
                 shown = ReadShownPanel(path);
-                if (!shown.valid || shown.width != 16 || shown.height != 16)
+                if (!shown.valid || shown.width != 16 || shown.height != 16) {
                     return false;
-                for (int y = 0; y < 16; y++)
+                }
+                for (int y = 0; y < 16; y++) {
                     for (int x = 0; x < 16; x++) {
                         std::array<uint8_t, 3> want = y < 8 ? colour(x, y) : colour(15 - x, 23 - y);
-                        if (std::memcmp(shown.at(x, y), want.data(), 3) != 0)
+                        if (std::memcmp(shown.at(x, y), want.data(), 3) != 0) {
                             return false;
+                        }
                     }
+                }
                 return true;
             },
             5000, 20);

@@ -71,13 +71,16 @@ protected:
         PinCapabilities::InitGPIO("test", &provider);
         device = "dpitest-" + std::to_string(getpid()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : device)
-            if (c == '/')
+        for (char& c : device) {
+            if (c == '/') {
                 c = '_';
+            }
+        }
         channels.assign(KIVD_MAX_CHANNELS + 8, 0);
         std::mt19937 random(7);
-        for (int i = 0; i < 200000; i++)
+        for (int i = 0; i < 200000; i++) {
             channels[i] = uint8_t(random());
+        }
     }
     void TearDown() override {
         output.reset();
@@ -90,8 +93,9 @@ protected:
     // port i has lengths[i] channels; returns Init's result.
     bool InitOutput(const std::string& subType, const Json::Value* board, const std::vector<int>& lengths,
                     const std::string& geometry = "1084x162") {
-        if (board)
+        if (board) {
             media.write("tmp/strings/" + subType + ".json", SaveJsonToString(*board));
+        }
         SetSetting("SimulatedFrameBuffer", geometry);
         config = Json::Value();
         config["type"] = "DPIPixels";
@@ -127,9 +131,10 @@ protected:
         int wrong = 0;
         for (int r = 0; r < rows; r++) {
             uint8_t want = r < (int)bytes.size() ? bytes[r] : 0;
-            if (frame.rows[first + r].bytes[p] != want && wrong++ < 3)
+            if (frame.rows[first + r].bytes[p] != want && wrong++ < 3) {
                 ADD_FAILURE() << "line " << p << " row " << r << ": " << int(frame.rows[first + r].bytes[p])
                               << " != " << int(want);
+            }
         }
         EXPECT_EQ(wrong, 0);
     }
@@ -154,8 +159,9 @@ Json::Value Board(const std::vector<std::string>& pins) {
 }
 
 TEST(DPIPixelsPins, EachDataLineHasItsBitPositionAndOtherPinsNone) {
-    for (int d = 0; d < 24; d++)
+    for (int d = 0; d < 24; d++) {
         EXPECT_EQ(DPIPixelsOutput::GetDPIPinBitPosition(DATA_PINS[d]), PositionOfLine(d)) << DATA_PINS[d];
+    }
     EXPECT_EQ(DPIPixelsOutput::GetDPIPinBitPosition("P1-12"), 9);
     EXPECT_EQ(DPIPixelsOutput::GetDPIPinBitPosition("P1-7"), 7);
     EXPECT_EQ(DPIPixelsOutput::GetDPIPinBitPosition("P1-3"), -1);
@@ -191,14 +197,16 @@ class DPIPixelsPlain : public DPIPixelsWriters {};
 // The shipped 24-line board, strings of different lengths, two frames so two pages are shown.
 TEST_P(DPIPixelsPlain, ReceiversDecodeExactlyWhatEachPortPrepared) {
     std::vector<int> lengths;
-    for (int i = 0; i < 24; i++)
+    for (int i = 0; i < 24; i++) {
         lengths.push_back(i == 5 ? 2400 : 30 * (i + 1) + (i % 3));
+    }
     ASSERT_TRUE(InitOutput("DPIPixels", nullptr, lengths, Geometry()));
     EXPECT_EQ(SimulatedGPIO::INSTANCE.getMode(4), "dpi");
     EXPECT_EQ(SimulatedGPIO::INSTANCE.getMode(27), "dpi");
     for (int frameNumber = 1; frameNumber <= 2; frameNumber++) {
-        for (int i = 0; i < 200000; i++)
+        for (int i = 0; i < 200000; i++) {
             channels[i] = uint8_t(channels[i] * 5 + frameNumber);
+        }
         ShowFrame();
         DecodedFrame frame = DecodeShownPage(device, 0);
         EXPECT_EQ(frame.shownCount, (uint32_t)frameNumber);
@@ -208,8 +216,9 @@ TEST_P(DPIPixelsPlain, ReceiversDecodeExactlyWhatEachPortPrepared) {
             ASSERT_EQ(row.start, 0xFFFFFFu);
             ASSERT_TRUE(row.endsLow);
         }
-        for (int i = 0; i < 24; i++)
+        for (int i = 0; i < 24; i++) {
             ExpectLine(frame, 0, 2400, PositionOfLine(i), Expected(i));
+        }
     }
 }
 
@@ -223,8 +232,9 @@ TEST_P(DPIPixelsPlain, PortsNamingOnePinAreOredOnItsLine) {
     ASSERT_EQ(frame.rows.size(), 450u);
     std::vector<uint8_t> both = Expected(2);
     const std::vector<uint8_t> first = Expected(0);
-    for (size_t r = 0; r < first.size(); r++)
+    for (size_t r = 0; r < first.size(); r++) {
         both[r] |= first[r];
+    }
     ExpectLine(frame, 0, 450, 9, both);
     ExpectLine(frame, 0, 450, 7, Expected(1));
 }
@@ -244,8 +254,9 @@ TEST_F(DPIPixels, TheFirstDataPhaseOfARowCarriesTheMostSignificantBit) {
         return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
     };
     EXPECT_EQ(pixel(2), 0x010000u);
-    for (int b = 1; b < 8; b++)
+    for (int b = 1; b < 8; b++) {
         EXPECT_EQ(pixel(2 + 3 * b), 0u) << b;
+    }
 }
 
 TEST_F(DPIPixels, SixteenthRowStartsTheSecondLineAtPixelTwo) {
@@ -270,8 +281,9 @@ TEST_F(DPIPixels, BitPositionsComeFromPinsAndSharedOutputsFollowTheirLine) {
     DecodedFrame frame = DecodeShownPage(device, 0);
     ExpectLine(frame, 0, 30, 9, Expected(0));
     for (int p = 0; p < 24; p++) {
-        if (p != 9) // the unknown pin and the sharing entry (no bank to switch to) paint nowhere
+        if (p != 9) { // the unknown pin and the sharing entry (no bank to switch to) paint nowhere
             ExpectLine(frame, 0, 30, p, {});
+        }
     }
 }
 
@@ -283,8 +295,9 @@ class DPIPixelsLatch : public DPIPixelsWriters {};
 // next row would show as a wrong latch level at a bank switch.
 TEST_P(DPIPixelsLatch, BanksAreSentInTurnWithTheirLatchHeldHigh) {
     std::vector<int> lengths(48);
-    for (int i = 0; i < 48; i++)
+    for (int i = 0; i < 48; i++) {
         lengths[i] = i < 16 ? 60 + 3 * i : i < 32 ? 291 - 6 * (i - 16) : (i == 40 ? 0 : 90);
+    }
     ASSERT_TRUE(InitOutput("DPIPixels-Latch48", nullptr, lengths, Geometry()));
     const uint32_t latchLines = 0x000007; // P1-38, P1-40, P1-15: lines 16 to 18
     const uint32_t latchOf[3] = {0x000001, 0x000002, 0x000004};
@@ -303,10 +316,12 @@ TEST_P(DPIPixelsLatch, BanksAreSentInTurnWithTheirLatchHeldHigh) {
             ASSERT_EQ(frame.rows[r].start, (0xFFFFFFu & ~latchLines) | latchOf[bank]) << "row " << r;
             ASSERT_TRUE(frame.rows[r].endsLow);
         }
-        for (int k = 0; k < 16; k++)
+        for (int k = 0; k < 16; k++) {
             ExpectLine(frame, first, bankRows[bank], PositionOfLine(k), Expected(16 * bank + k));
-        for (int d = 19; d < 24; d++) // the lines no bank uses
+        }
+        for (int d = 19; d < 24; d++) { // the lines no bank uses
             ExpectLine(frame, first, bankRows[bank], PositionOfLine(d), {});
+        }
         first += bankRows[bank];
     }
     EXPECT_EQ(SimulatedGPIO::INSTANCE.getMode(20), "dpi");
@@ -318,10 +333,12 @@ INSTANTIATE_TEST_SUITE_P(BothDisplayModes, DPIPixelsLatch, BOTH_MODES_BOTH_WRITE
 // baseline writer only stores data phases. Both must leave every byte of every page the same.
 TEST_F(DPIPixels, EveryPageIsTheSameWithAndWithoutTheProcessorsExtensions) {
     std::vector<int> plain, latch(48);
-    for (int i = 0; i < 24; i++)
+    for (int i = 0; i < 24; i++) {
         plain.push_back(i == 5 ? 2400 : 30 * (i + 1) + (i % 3));
-    for (int i = 0; i < 48; i++)
+    }
+    for (int i = 0; i < 48; i++) {
         latch[i] = i < 16 ? 60 + 3 * i : i < 32 ? 291 - 6 * (i - 16) : (i == 40 ? 0 : 90);
+    }
     const std::string base = device;
     for (const char* geometry : {"1084x162", "362x324"}) {
         for (const auto& [board, lengths] :
@@ -435,8 +452,9 @@ TEST_F(DPIPixels, ATestPatternReplacesTheChannelDataThroughEachPortsMap) {
     output->OverlayTestData(channels.data(), 0, 0.0f, 3, test); // solid red
     ShowFrame();
     std::vector<uint8_t> grbRed;
-    for (int n = 0; n < 10; n++)
+    for (int n = 0; n < 10; n++) {
         grbRed.insert(grbRed.end(), {0, 255, 0});
+    }
     ExpectLine(DecodeShownPage(device, 0), 0, 30, 7, grbRed);
     output->OverlayTestData(channels.data(), 0, 0.0f, 0, test);
     ShowFrame();
@@ -451,9 +469,10 @@ TEST_F(DPIPixels, DeviceNamesThatAreNoSingleNameAreRefusedWithAWarningAndCreateN
         device = name;
         EXPECT_FALSE(InitOutput("DevNameBoard", &board, {30})) << name;
         bool warned = false;
-        for (const auto& w : WarningHolder::GetWarnings())
+        for (const auto& w : WarningHolder::GetWarnings()) {
             warned |= w.message ==
                       "DPIPixels: device name \"" + name + "\" is not a plain device name; it was refused.";
+        }
         EXPECT_TRUE(warned) << name;
         EXPECT_FALSE(FileExists(SimulatedFrameBuffer::FilePath(name))) << name;
         output.reset();
@@ -465,8 +484,9 @@ TEST_F(DPIPixels, WithSimulatedHardwareOffAMissingFramebufferFailsWithTheUsualWa
     SetSetting("SimulatedHardware", "off");
     EXPECT_FALSE(InitOutput("OffBoard", &board, {30}));
     bool warned = false;
-    for (const auto& w : WarningHolder::GetWarnings())
+    for (const auto& w : WarningHolder::GetWarnings()) {
         warned |= w.message == "DPIPixels: Could not open FrameBuffer device for " + device;
+    }
     EXPECT_TRUE(warned);
     EXPECT_FALSE(FileExists(SimulatedFrameBuffer::FilePath(device)));
 }

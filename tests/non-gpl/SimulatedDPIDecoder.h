@@ -14,8 +14,9 @@
 
 inline uint32_t Word(const std::string& file, size_t offset) {
     uint32_t v = 0;
-    for (int k = 3; k >= 0; k--)
+    for (int k = 3; k >= 0; k--) {
         v = v << 8 | uint8_t(file[offset + k]);
+    }
     return v;
 }
 
@@ -55,8 +56,9 @@ inline DecodedFrame DecodeShownPage(const std::string& device, uint32_t latchLin
         for (int j = 0; j < 120; j++) {
             int first = edge + j * 3 * ppp;
             uint32_t start = pixel(y, first);
-            if ((start & ~latchLines) == 0)
+            if ((start & ~latchLines) == 0) {
                 return frame;
+            }
             if (j % 8 == 0) {
                 frame.rows.emplace_back();
                 frame.rows.back().start = start;
@@ -65,12 +67,14 @@ inline DecodedFrame DecodeShownPage(const std::string& device, uint32_t latchLin
             DecodedFrame::Row& row = frame.rows.back();
             uint32_t sample = pixel(y, first + 3 * ppp / 2);
             // The last pixel before a bank's first start phase already holds the next latch.
-            for (int x = first; x < first + 3 * ppp - 1; x++)
+            for (int x = first; x < first + 3 * ppp - 1; x++) {
                 row.latches |= pixel(y, x) & latchLines;
+            }
             row.endsLow = row.endsLow && (pixel(y, first + 3 * ppp - 1) & ~latchLines) == 0;
             for (int p = 0; p < 24; p++) {
-                if (sample & (0x800000u >> p))
+                if (sample & (0x800000u >> p)) {
                     row.bytes[p] |= 0x80 >> (j % 8);
+                }
             }
         }
     }

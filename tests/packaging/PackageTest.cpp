@@ -33,12 +33,14 @@ struct CommandResult {
 CommandResult RunShell(const std::string& command) {
     CommandResult result;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
+    if (!pipe) {
         return result;
+    }
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
         result.output.append(buffer, n);
+    }
     int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
@@ -59,9 +61,11 @@ void WriteFile(const std::string& path, const std::string& text) {
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::stringstream in(text);
-    for (std::string part; std::getline(in, part, separator);)
-        if (!part.empty())
+    for (std::string part; std::getline(in, part, separator);) {
+        if (!part.empty()) {
             parts.push_back(part);
+        }
+    }
     return parts;
 }
 
@@ -98,9 +102,11 @@ CommandResult Dpkg(const std::string& root, const std::string& action) {
 }
 
 std::string PackageIn(const std::string& folder) {
-    for (auto& entry : fs::directory_iterator(folder))
-        if (entry.path().extension() == ".deb")
+    for (auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".deb") {
             return entry.path();
+        }
+    }
     return "";
 }
 
@@ -110,11 +116,13 @@ void ExpectControlFields(const std::string& deb) {
     EXPECT_NE(info.output.find(" Package: kiv\n"), std::string::npos) << info.output;
     EXPECT_NE(info.output.find(" Version: " KIV_PACKAGE_VERSION "\n"), std::string::npos) << info.output;
     std::string depends = RunShell("dpkg-deb --field " + deb + " Depends").output;
-    for (const char* library : {"libc6", "libjsoncpp", "libmicrohttpd", "libcurl", "libstdc++6"})
+    for (const char* library : {"libc6", "libjsoncpp", "libmicrohttpd", "libcurl", "libstdc++6"}) {
         EXPECT_NE(depends.find(library), std::string::npos) << library << " missing in: " << depends;
+    }
     EXPECT_EQ(depends.find("-dev"), std::string::npos) << depends;
-    for (const char* script : {"postinst", "prerm", "postrm"})
+    for (const char* script : {"postinst", "prerm", "postrm"}) {
         EXPECT_NE(info.output.find(script), std::string::npos) << script;
+    }
 }
 
 void ExpectFilesInPackage(const std::string& deb) {
@@ -127,11 +135,13 @@ void ExpectFilesInPackage(const std::string& deb) {
                                          "./lib/systemd/system/kivoled.service",
                                          "./lib/systemd/system/kivrtc.service",
                                          "./usr/share/doc/kiv/copyright"};
-    for (const std::string& file : Split(KIV_INSTALLED_FILES, ','))
+    for (const std::string& file : Split(KIV_INSTALLED_FILES, ',')) {
         expected.push_back("./opt/kiv/src/" + file);
-    for (const std::string& file : expected)
+    }
+    for (const std::string& file : expected) {
         EXPECT_NE(contents.output.find(" " + file + "\n"), std::string::npos) << file << " not in\n"
                                                                               << contents.output;
+    }
     EXPECT_EQ(contents.output.find("kiv-co-Test"), std::string::npos) << "test plugins are packed";
 }
 
@@ -144,10 +154,11 @@ void ExpectDependenciesResolve(const std::string& deb) {
 void ExpectNoLintianErrors(const std::string& deb) {
     CommandResult lintian = RunShell("lintian " + deb);
     for (const std::string& line : Split(lintian.output, '\n')) {
-        if (line.rfind("E: ", 0) == 0)
+        if (line.rfind("E: ", 0) == 0) {
             ADD_FAILURE() << "lintian: " << line;
-        else if (line.rfind("W: ", 0) == 0)
+        } else if (line.rfind("W: ", 0) == 0) {
             std::cout << "lintian: " << line << "\n";
+        }
     }
     EXPECT_EQ(0, lintian.status) << lintian.output;
 }
@@ -238,8 +249,9 @@ void ExpectUpgradeAndRemovalKeepMedia(const std::string& root, const std::string
 }
 
 TEST(DebianPackage, InstallsIntoARootAndItsDaemonRunsFromThere) {
-    if (!KIV_PACKAGE_BUILDABLE)
+    if (!KIV_PACKAGE_BUILDABLE) {
         GTEST_SKIP() << "sanitizer builds are not packaged; run this test in a release build";
+    }
     ASSERT_TRUE(EnterPrivateNetworkNamespace());
     TempFolder work;
     ASSERT_FALSE(work.path.empty());

@@ -20,9 +20,11 @@ protected:
         ResetSettingsForTesting();
         device = "fbtest-" + std::to_string(getpid()) + "-" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : device)
-            if (c == '/')
+        for (char& c : device) {
+            if (c == '/') {
                 c = '_';
+            }
+        }
     }
     void TearDown() override {
         fb.reset();
@@ -55,8 +57,9 @@ class SimulatedGeometry : public SimulatedFrameBufferFile,
 
 TEST_P(SimulatedGeometry, HeaderDescribesThePaddedPages) {
     const GeometryCase& c = GetParam();
-    if (c.setting)
+    if (c.setting) {
         SetSetting("SimulatedFrameBuffer", c.setting);
+    }
     Open(c.w, c.h);
     EXPECT_EQ(fb->Width(), c.width);
     EXPECT_EQ(fb->Height(), c.height);
@@ -107,8 +110,9 @@ TEST_F(SimulatedFrameBufferFile, PagesOutsideTheMappingAreNullAndClearingZeroesE
     EXPECT_EQ(fb->BufferPage(-1), nullptr);
     EXPECT_EQ(fb->BufferPage(3), nullptr);
     EXPECT_EQ(fb->BufferPage(2) - fb->BufferPage(0), 2 * fb->PageSize());
-    for (int p = 0; p < 3; p++)
+    for (int p = 0; p < 3; p++) {
         std::fill_n(fb->BufferPage(p), fb->PageSize(), 0xAB);
+    }
     fb->ClearAllPages();
     EXPECT_EQ(File().find_first_not_of('\0', 40), std::string::npos);
 }

@@ -38,8 +38,9 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 
 bool HasWarningWith(const std::string& text) {
     for (const auto& w : WarningHolder::GetWarnings()) {
-        if (w.message.find(text) != std::string::npos)
+        if (w.message.find(text) != std::string::npos) {
             return true;
+        }
     }
     return false;
 }
@@ -54,8 +55,9 @@ protected:
         unsetenv("KIV_GPIO_SIM_FILE"); // the daemon's own choice, not a test's
         ResetSettingsForTesting();
         WarningHolder::RemoveAllWarnings();
-        if (GetParam().setting)
+        if (GetParam().setting) {
             SetSetting("SimulatedHardware", GetParam().setting);
+        }
     }
     void TearDown() override {
         SimulatedGPIO::INSTANCE.close();

@@ -21,8 +21,9 @@ public:
     std::unique_ptr<Result> run(const std::vector<std::string>& args) override {
         count++;
         std::string joined;
-        for (auto& a : args)
+        for (auto& a : args) {
             joined += (joined.empty() ? "" : "|") + a;
+        }
         return std::make_unique<Result>(joined);
     }
 
@@ -62,8 +63,9 @@ protected:
     }
     std::string reply() {
         pollfd p{client, POLLIN, 0};
-        if (poll(&p, 1, 1000) != 1)
+        if (poll(&p, 1, 1000) != 1) {
             return "(no reply)";
+        }
         char buffer[512];
         ssize_t len = recv(client, buffer, sizeof(buffer), 0);
         return std::string(buffer, len > 0 ? len : 0);

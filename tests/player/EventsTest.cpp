@@ -32,8 +32,9 @@ class EventBus : public ::testing::Test {
 protected:
     void TearDown() override {
         Events::RemoveEventHandler(&handler);
-        for (auto& topic : topics)
+        for (auto& topic : topics) {
             Events::RemoveCallback(topic);
+        }
     }
     void addCallback(const std::string& topic) {
         topics.push_back(topic);

@@ -83,8 +83,9 @@ public:
     bool subscribe(const std::string& filter) {
         std::unique_lock<std::mutex> l(lock);
         int before = acks;
-        if (mosquitto_subscribe(m, nullptr, filter.c_str(), 1) != MOSQ_ERR_SUCCESS)
+        if (mosquitto_subscribe(m, nullptr, filter.c_str(), 1) != MOSQ_ERR_SUCCESS) {
             return false;
+        }
         return acked.wait_for(l, std::chrono::seconds(2), [&] { return acks > before; });
     }
     void publish(const std::string& topic, const std::string& payload) {
@@ -104,8 +105,9 @@ private:
 bool eventually(const std::function<bool()>& condition, int timeoutMS) {
     auto end = Clock::now() + std::chrono::milliseconds(timeoutMS);
     while (!condition()) {
-        if (Clock::now() > end)
+        if (Clock::now() > end) {
             return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
@@ -122,8 +124,9 @@ protected:
             Events::RemoveEventHandler(client.get());
             client.reset();
         }
-        for (auto& filter : filters)
+        for (auto& filter : filters) {
             Events::RemoveCallback(filter);
+        }
         broker.stop();
     }
 
@@ -147,8 +150,9 @@ protected:
     bool publishUntilReceived(BrokerPeer& peer, const std::string& topic, const std::string& payload) {
         for (int i = 0; i < 40; i++) {
             peer.publish(PREFIX + topic, payload);
-            if (callbacks.waitForPayload(topic, payload, 50))
+            if (callbacks.waitForPayload(topic, payload, 50)) {
                 return true;
+            }
         }
         return false;
     }
@@ -183,8 +187,9 @@ TEST_F(MosquittoClientWithBroker, ReceivesOnlyTopicsItsWildcardFiltersMatch) {
     ASSERT_TRUE(publishUntilReceived(peer, "/end", "sync"));
     callbacks.clear();
     for (std::string topic :
-         {"/led/1/state", "/led/1/2/state", "/led/state", "/other/1/state", "/led/x/state"})
+         {"/led/1/state", "/led/1/2/state", "/led/state", "/other/1/state", "/led/x/state"}) {
         peer.publish(PREFIX + topic, "on");
+    }
     peer.publish("elsewhere/led/1/state", "on");
     peer.publish(PREFIX + "/end", "done");
     ASSERT_TRUE(callbacks.waitForPayload("/end", "done"));

@@ -30,8 +30,9 @@ protected:
     static std::vector<std::string> listed() {
         Json::Value systems = MultiSync::INSTANCE.GetSystems(true, false);
         std::vector<std::string> entries;
-        for (const auto& system : systems["systems"])
+        for (const auto& system : systems["systems"]) {
             entries.push_back(system["address"].asString() + " " + system["interface"].asString());
+        }
         std::sort(entries.begin(), entries.end());
         return entries;
     }
@@ -122,8 +123,9 @@ TEST(MultiSyncModels, ModelTextsMapToTheirTypeNumbers) {
         {"Raspberry Pi 4 Model B Plus", 1},
         {"", 1},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(c.type, MultiSync::ModelStringToType(c.model)) << c.model;
+    }
 }
 
 TEST(MultiSyncModels, TypeNumbersNameTheirModels) {

@@ -67,11 +67,13 @@ TEST_F(PluginManagerLoading, LooksInTheExecutablesFolderByDefault) {
     std::string exe = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     std::filesystem::path link = exe + "/kiv-co-TestRecorder.so";
     bool made = !std::filesystem::exists(link);
-    if (made)
+    if (made) {
         std::filesystem::create_symlink(std::string(KIV_RUNTIME_DIR) + "/kiv-co-TestRecorder.so", link);
+    }
     EXPECT_NE(recorder(), nullptr);
-    if (made)
+    if (made) {
         std::filesystem::remove(link);
+    }
 }
 
 TEST_F(PluginManagerLoading, TriesAFailedLibraryAgainOnlyAfterASecond) {

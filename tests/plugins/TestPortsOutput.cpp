@@ -16,8 +16,9 @@ public:
     TestPortsOutput(unsigned int startChannel, unsigned int channelCount)
         : ChannelOutput(startChannel, channelCount) {}
     ~TestPortsOutput() override {
-        for (const auto& [number, config] : ports)
+        for (const auto& [number, config] : ports) {
             OutputMonitor::INSTANCE.RemovePortConfiguration(number, config);
+        }
     }
     std::string GetOutputType() const override { return "TestPorts"; }
     int Init(Json::Value config) override {

@@ -79,8 +79,9 @@ struct RTCRun {
 };
 
 std::optional<std::string> readIfPresent(const fs::path& path) {
-    if (!fs::exists(path))
+    if (!fs::exists(path)) {
         return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -96,8 +97,9 @@ void writeFile(const fs::path& path, const std::string& contents, fs::perms perm
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
         result.push_back(line);
+    }
     return result;
 }
 
@@ -111,8 +113,9 @@ class FakeRTCSystem {
 public:
     explicit FakeRTCSystem(const RTCCase& c) : testCase(c) {
         char tmpl[] = "/tmp/kivrtc-test-XXXXXX";
-        if (!mkdtemp(tmpl))
+        if (!mkdtemp(tmpl)) {
             throw std::runtime_error("cannot create a temp folder");
+        }
         root = tmpl;
         build();
     }
@@ -122,8 +125,9 @@ public:
         int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         inotify_add_watch(watch, i2cBus().c_str(), IN_CLOSE_WRITE);
         pid_t child = fork();
-        if (child == 0)
+        if (child == 0) {
             execInFakeSystem();
+        }
         RTCRun result;
         result.status = playKernelUntilExit(child, watch);
         close(watch);
@@ -158,12 +162,15 @@ private:
             writeFile(root / "sys-class/rtc/rtc0/name", "soc:rpi_rtc\n");
             writeFile(dev() / "rtc0", "");
         }
-        if (board.nodePresent)
+        if (board.nodePresent) {
             writeFile(dev() / (board.boardClock ? "rtc1" : "rtc0"), "");
-        if (board.remoteIOError)
+        }
+        if (board.remoteIOError) {
             writeFile(marker, "");
-        if (testCase.settings)
+        }
+        if (testCase.settings) {
             writeFile(root / "media/settings", *testCase.settings);
+        }
     }
 
     // Runs in the forked child (the test has no other threads); its mounts stay in its own namespace.
@@ -176,20 +183,25 @@ private:
             {root / "cron.daily", "/etc/cron.daily"},
         };
         if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
             fail("entering private namespaces");
-        for (const auto& [fake, system] : binds)
-            if (mount(fake.c_str(), system, nullptr, MS_BIND | MS_REC, nullptr) != 0)
+        }
+        for (const auto& [fake, system] : binds) {
+            if (mount(fake.c_str(), system, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
                 fail(system);
+            }
+        }
         if (mount("/dev/null", (dev() / "null").c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-            mount(dev().c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            mount(dev().c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) {
             fail("/dev");
+        }
         int output = open((root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(output, STDOUT_FILENO);
         setenv("KIV_MEDIA_DIR", (root / "media").c_str(), 1);
         std::vector<char*> argv = {const_cast<char*>(KIVRTC_BINARY)};
-        for (const std::string& arg : testCase.args)
+        for (const std::string& arg : testCase.args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
+        }
         argv.push_back(nullptr);
         execv(KIVRTC_BINARY, argv.data());
         fail(KIVRTC_BINARY);
@@ -205,11 +217,13 @@ private:
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             struct pollfd event = {watch, POLLIN, 0};
-            if (poll(&event, 1, 10) > 0 && newDeviceWritten(watch) && testCase.board.chipAppears)
+            if (poll(&event, 1, 10) > 0 && newDeviceWritten(watch) && testCase.board.chipAppears) {
                 createFirstFreeNode();
+            }
             int status;
-            if (waitpid(child, &status, WNOHANG) == child)
+            if (waitpid(child, &status, WNOHANG) == child) {
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
         }
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
@@ -231,8 +245,9 @@ private:
 
     void createFirstFreeNode() const {
         int number = 0;
-        while (fs::exists(dev() / ("rtc" + std::to_string(number))))
+        while (fs::exists(dev() / ("rtc" + std::to_string(number)))) {
             number++;
+        }
         writeFile(dev() / ("rtc" + std::to_string(number)), "");
     }
 
@@ -260,8 +275,9 @@ RTCCase readsChip(const char* name, const std::string& settings, const std::stri
               .output = "KIV - Configuring RTC, Setting to " + printedName + "/1\n<time>\n",
               .newDevice = newDevice,
               .cronInstalled = true};
-    if (module)
+    if (module) {
         c.calls.push_back("modprobe "s + module);
+    }
     c.calls.push_back("hwclock -s -f /dev/rtc0");
     return c;
 }
@@ -337,8 +353,9 @@ std::vector<RTCCase> cases() {
 class KIVRTCRun : public ::testing::TestWithParam<RTCCase> {
 protected:
     void SetUp() override {
-        if (!fs::is_directory("/etc/cron.daily"))
+        if (!fs::is_directory("/etc/cron.daily")) {
             GTEST_SKIP() << "no /etc/cron.daily to bind the fake job folder over";
+        }
     }
 };
 
@@ -361,8 +378,9 @@ TEST(KIVRTCUsage, HelpNamesTheModesAndTheWaitBound) {
     ASSERT_NE(pipe, nullptr);
     std::string text;
     char buffer[256];
-    while (fgets(buffer, sizeof(buffer), pipe))
+    while (fgets(buffer, sizeof(buffer), pipe)) {
         text += buffer;
+    }
     int status = pclose(pipe);
     EXPECT_EQ(status, 0);
     EXPECT_NE(text.find("[get|set]"), std::string::npos) << text;

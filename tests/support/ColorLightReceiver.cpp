@@ -17,8 +17,9 @@ const uint8_t CONTROLLER[6] = {0x22, 0x22, 0x33, 0x44, 0x55, 0x66};
 const uint8_t CARD[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 
 void PutBig(std::vector<uint8_t>& frame, size_t at, uint32_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; i--, value >>= 8)
+    for (int i = bytes - 1; i >= 0; i--, value >>= 8) {
         frame[at + i] = uint8_t(value);
+    }
 }
 
 } // namespace
@@ -35,8 +36,9 @@ ColorLightReceiver::ColorLightReceiver(const std::string& interfaceName, std::ve
     int buffer = 16 << 20;
     if (fd < 0 || ifIndex == 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof(buffer)) != 0) {
-        if (fd >= 0)
+        if (fd >= 0) {
             close(fd);
+        }
         fd = -1;
         return;
     }
@@ -45,10 +47,12 @@ ColorLightReceiver::ColorLightReceiver(const std::string& interfaceName, std::ve
 
 ColorLightReceiver::~ColorLightReceiver() {
     stopping = true;
-    if (thread.joinable())
+    if (thread.joinable()) {
         thread.join();
-    if (fd >= 0)
+    }
+    if (fd >= 0) {
         close(fd);
+    }
 }
 
 void ColorLightReceiver::run() {
@@ -61,15 +65,17 @@ void ColorLightReceiver::run() {
             lastJunk = std::chrono::steady_clock::now();
         }
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, answers == Answers::JunkStream ? 2 : 20) <= 0)
+        if (poll(&p, 1, answers == Answers::JunkStream ? 2 : 20) <= 0) {
             continue;
+        }
         sockaddr_ll from{};
         socklen_t fromLength = sizeof(from);
         ssize_t n =
             recvfrom(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 13 || from.sll_pkttype == PACKET_OUTGOING ||
-            std::memcmp(frame.data() + 6, CONTROLLER, 6) != 0)
+            std::memcmp(frame.data() + 6, CONTROLLER, 6) != 0) {
             continue;
+        }
         if (frame[12] == 0x07 && n == 284) {
             std::lock_guard<std::mutex> hold(lock);
             requests.push_back(frame[16]);
@@ -84,14 +90,16 @@ void ColorLightReceiver::run() {
 }
 
 void ColorLightReceiver::answer(int index) {
-    if (index >= int(cards.size()) || answers == Answers::JunkStream)
+    if (index >= int(cards.size()) || answers == Answers::JunkStream) {
         return;
+    }
     const Card& card = cards[index];
     std::vector<uint8_t> reply(answers == Answers::Short ? 600 : 1070, 0);
     std::memcpy(reply.data(), CONTROLLER, 6);
     std::memcpy(reply.data() + 6, CARD, 6);
-    if (answers == Answers::WrongSource)
+    if (answers == Answers::WrongSource) {
         reply[11] = 0x67;
+    }
     reply[12] = answers == Answers::WrongType ? 0x09 : 0x08;
     reply[13] = 0x05;
     reply[15] = uint8_t(card.firmwareMajor);
@@ -134,10 +142,12 @@ bool ColorLightReceiver::WaitForFrames(uint8_t kind, int count, int timeoutMs) {
         {
             std::lock_guard<std::mutex> hold(lock);
             int seen = 0;
-            for (const auto& f : frames)
+            for (const auto& f : frames) {
                 seen += f[12] == kind ? 1 : 0;
-            if (seen >= count)
+            }
+            if (seen >= count) {
                 return true;
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -20,8 +20,9 @@ bool sendAll(int fd, const std::string& data) {
     size_t sent = 0;
     while (sent < data.size()) {
         ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
+        if (n <= 0) {
             return false;
+        }
         sent += n;
     }
     return true;
@@ -67,12 +68,15 @@ TestHttpServer::TestHttpServer(const std::string& addr, int portNumber) : addres
 
 TestHttpServer::~TestHttpServer() {
     stopping = true;
-    if (acceptor.joinable())
+    if (acceptor.joinable()) {
         acceptor.join();
-    for (auto& connection : connections)
+    }
+    for (auto& connection : connections) {
         connection.join();
-    if (listener >= 0)
+    }
+    if (listener >= 0) {
         close(listener);
+    }
 }
 
 std::string TestHttpServer::url(const std::string& path) const {
@@ -95,11 +99,13 @@ bool TestHttpServer::waitForRequests(size_t count, int timeoutMS) const {
 
 void TestHttpServer::acceptLoop() {
     while (!stopping) {
-        if (!readable(listener))
+        if (!readable(listener)) {
             continue;
+        }
         int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
+        if (client < 0) {
             continue;
+        }
         std::lock_guard<std::mutex> guard(lock);
         connections.emplace_back([this, client] {
             answer(client);
@@ -111,10 +117,12 @@ void TestHttpServer::acceptLoop() {
 TestHttpReply TestHttpServer::replyFor(const std::string& target) const {
     std::lock_guard<std::mutex> guard(lock);
     auto found = replies.find(target);
-    if (found == replies.end())
+    if (found == replies.end()) {
         found = replies.find(target.substr(0, target.find('?')));
-    if (found == replies.end())
+    }
+    if (found == replies.end()) {
         return TestHttpReply{404, "not found"};
+    }
     return found->second;
 }
 
@@ -123,13 +131,16 @@ bool TestHttpServer::readRequest(int client, TestHttpRequest& request) {
     size_t headerEnd = std::string::npos;
     char buffer[65536];
     while (headerEnd == std::string::npos) {
-        if (stopping)
+        if (stopping) {
             return false;
-        if (!readable(client))
+        }
+        if (!readable(client)) {
             continue;
+        }
         ssize_t n = recv(client, buffer, sizeof(buffer), 0);
-        if (n <= 0)
+        if (n <= 0) {
             return false;
+        }
         data.append(buffer, n);
         headerEnd = data.find("\r\n\r\n");
     }
@@ -139,15 +150,18 @@ bool TestHttpServer::readRequest(int client, TestHttpRequest& request) {
     request.target = data.substr(space + 1, data.find(' ', space + 1) - space - 1);
     std::string length = headerValue(request.headers, "Content-Length");
     size_t wanted = length.empty() ? 0 : std::stoul(length);
-    if (strcasecmp(headerValue(request.headers, "Expect").c_str(), "100-continue") == 0)
+    if (strcasecmp(headerValue(request.headers, "Expect").c_str(), "100-continue") == 0) {
         sendAll(client, "HTTP/1.1 100 Continue\r\n\r\n");
+    }
     request.body = data.substr(headerEnd + 4);
     while (request.body.size() < wanted && !stopping) {
-        if (!readable(client))
+        if (!readable(client)) {
             continue;
+        }
         ssize_t n = recv(client, buffer, sizeof(buffer), 0);
-        if (n <= 0)
+        if (n <= 0) {
             return false;
+        }
         request.body.append(buffer, n);
     }
     return true;
@@ -155,18 +169,21 @@ bool TestHttpServer::readRequest(int client, TestHttpRequest& request) {
 
 void TestHttpServer::answer(int client) {
     TestHttpRequest request;
-    if (!readRequest(client, request))
+    if (!readRequest(client, request)) {
         return;
+    }
     {
         std::lock_guard<std::mutex> guard(lock);
         received.push_back(request);
     }
     TestHttpReply reply = replyFor(request.target);
-    if (reply.behaviour == TestHttpReply::CloseAtOnce)
+    if (reply.behaviour == TestHttpReply::CloseAtOnce) {
         return;
+    }
     if (reply.behaviour == TestHttpReply::NeverAnswer) {
-        while (!stopping)
+        while (!stopping) {
             std::this_thread::sleep_for(std::chrono::milliseconds(POLL_STEP_MS));
+        }
         return;
     }
     sendAll(client, "HTTP/1.1 " + std::to_string(reply.status) + " X\r\nContent-Type: " + reply.contentType +

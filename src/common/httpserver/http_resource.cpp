@@ -37,10 +37,12 @@ std::vector<std::string> http_request::get_path_pieces() const {
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             end = path.size();
-        if (end > start)
+        }
+        if (end > start) {
             pieces.push_back(path.substr(start, end - start));
+        }
         start = end + 1;
     }
     return pieces;
@@ -62,14 +64,18 @@ std::shared_ptr<http_response> http_resource::render_DELETE(const http_request&)
 // HEAD is rendered as GET; libmicrohttpd leaves the body off the wire.
 std::shared_ptr<http_response> http_resource::render(const http_request& req) {
     const std::string& m = req.get_method();
-    if (m == "GET" || m == "HEAD")
+    if (m == "GET" || m == "HEAD") {
         return render_GET(req);
-    if (m == "POST")
+    }
+    if (m == "POST") {
         return render_POST(req);
-    if (m == "PUT")
+    }
+    if (m == "PUT") {
         return render_PUT(req);
-    if (m == "DELETE")
+    }
+    if (m == "DELETE") {
         return render_DELETE(req);
+    }
     return methodNotAllowed();
 }
 

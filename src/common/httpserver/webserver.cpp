@@ -51,8 +51,9 @@ MHD_Result addArgument(void* cls, MHD_ValueKind, const char* key, const char* va
 
 MHD_Result addHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
     std::string name(key);
-    for (char& c : name)
+    for (char& c : name) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
     static_cast<http_request*>(cls)->headers[name] = value ? value : "";
     return MHD_YES;
 }
@@ -81,11 +82,13 @@ MHD_Result queueResponse(MHD_Connection* connection, const http_response& respon
     const std::string& body = response.get_content();
     MHD_Response* r =
         MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
-    if (r == nullptr)
+    if (r == nullptr) {
         return MHD_NO;
+    }
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, response.get_content_type().c_str());
-    for (const auto& [key, value] : response.get_headers())
+    for (const auto& [key, value] : response.get_headers()) {
         MHD_add_response_header(r, key.c_str(), value.c_str());
+    }
     MHD_Result result = MHD_queue_response(connection, response.get_response_code(), r);
     MHD_destroy_response(r);
     return result;
@@ -100,8 +103,9 @@ MHD_Result absorbUpload(RequestState& state, const char* data, size_t* size) {
         state.request.content.append(data, n);
         return MHD_YES;
     }
-    if (!state.tooLarge)
+    if (!state.tooLarge) {
         std::string().swap(state.request.content);
+    }
     state.tooLarge = true;
     state.discarded += n;
     return state.discarded > webserver::MAX_BODY_BYTES ? MHD_NO : MHD_YES;
@@ -115,14 +119,16 @@ MHD_Result answer(MHD_Connection* connection, RequestState& state,
 
 MHD_Result onAccess(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
                     const char* uploadData, size_t* uploadSize, void** context) {
-    if (*context == nullptr)
+    if (*context == nullptr) {
         *context = new RequestState();
+    }
     RequestState& state = *static_cast<RequestState*>(*context);
     if (!state.headersRead) {
         state.headersRead = true;
         readRequestHead(connection, url, method, state);
-        if (declaresTooLargeBody(state.request))
+        if (declaresTooLargeBody(state.request)) {
             return answer(connection, state, plain("Request body too large", 413));
+        }
         return MHD_YES;
     }
     if (*uploadSize > 0) {
@@ -132,10 +138,12 @@ MHD_Result onAccess(void* cls, MHD_Connection* connection, const char* url, cons
         }
         return absorbUpload(state, uploadData, uploadSize);
     }
-    if (state.answered)
+    if (state.answered) {
         return MHD_YES;
-    if (state.tooLarge)
+    }
+    if (state.tooLarge) {
         return answer(connection, state, plain("Request body too large", 413));
+    }
     return answer(connection, state, static_cast<webserver*>(cls)->dispatch(state.request));
 }
 
@@ -162,16 +170,19 @@ void webserver::unregister_resource(const std::string& prefix) {
 http_resource* webserver::find_resource(const std::string& path) {
     std::lock_guard<std::mutex> guard(lock);
     auto exact = registrations.find(path);
-    if (exact != registrations.end() && !exact->second.family)
+    if (exact != registrations.end() && !exact->second.family) {
         return exact->second.resource;
+    }
     std::string candidate = path;
     while (!candidate.empty()) {
         auto it = registrations.find(candidate);
-        if (it != registrations.end() && it->second.family)
+        if (it != registrations.end() && it->second.family) {
             return it->second.resource;
+        }
         size_t slash = candidate.rfind('/');
-        if (slash == std::string::npos)
+        if (slash == std::string::npos) {
             break;
+        }
         candidate.resize(slash);
     }
     return nullptr;
@@ -179,12 +190,14 @@ http_resource* webserver::find_resource(const std::string& path) {
 
 std::shared_ptr<http_response> webserver::dispatch(const http_request& req) {
     http_resource* resource = find_resource(req.get_path());
-    if (resource == nullptr)
+    if (resource == nullptr) {
         return plain("Not Found", 404);
+    }
     try {
         std::shared_ptr<http_response> response = resource->render(req);
-        if (response)
+        if (response) {
             return response;
+        }
         LogErr(LG_HTTP, "No response rendered for %s %s\n", req.get_method().c_str(), req.get_path().c_str());
         return plain("No response", 500);
     } catch (const std::exception& e) {
@@ -209,13 +222,15 @@ bool webserver::start(bool blocking) {
         options.push_back(
             {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onRequestCompleted), nullptr});
         options.push_back({MHD_OPTION_CONNECTION_TIMEOUT, params._connection_timeout, nullptr});
-        if (params._start_method == http::http_utils::THREAD_PER_CONNECTION)
+        if (params._start_method == http::http_utils::THREAD_PER_CONNECTION) {
             flags |= MHD_USE_THREAD_PER_CONNECTION;
-        else if (params._max_threads > 1)
+        } else if (params._max_threads > 1) {
             options.push_back({MHD_OPTION_THREAD_POOL_SIZE, params._max_threads, nullptr});
+        }
         if (params._has_bind_address) {
-            if (params._bind_address.sin_port == 0)
+            if (params._bind_address.sin_port == 0) {
                 params._bind_address.sin_port = htons(static_cast<uint16_t>(params._port));
+            }
             options.push_back({MHD_OPTION_SOCK_ADDR, 0, &params._bind_address});
         }
         options.push_back({MHD_OPTION_END, 0, nullptr});
@@ -227,18 +242,21 @@ bool webserver::start(bool blocking) {
         }
         LogDebug(LG_HTTP, "HTTP server listening on port %d\n", params._port);
     }
-    if (blocking)
+    if (blocking) {
         stopped.wait(guard, [this] { return daemon == nullptr; });
+    }
     return true;
 }
 
 void webserver::sweet_kill() {
     std::lock_guard<std::mutex> guard(lock);
-    if (daemon == nullptr)
+    if (daemon == nullptr) {
         return;
+    }
     MHD_socket listener = MHD_quiesce_daemon(daemon);
-    if (listener != MHD_INVALID_SOCKET)
+    if (listener != MHD_INVALID_SOCKET) {
         close(listener);
+    }
 }
 
 // The daemon is stopped outside the lock: stopping waits for requests in progress, and those
@@ -251,8 +269,9 @@ void webserver::stop() {
         daemon = nullptr;
     }
     stopped.notify_all();
-    if (running != nullptr)
+    if (running != nullptr) {
         MHD_stop_daemon(running);
+    }
 }
 
 } // namespace httpserver

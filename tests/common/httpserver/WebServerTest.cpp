@@ -56,8 +56,9 @@ inline size_t collectHeader(char* data, size_t size, size_t count, void* out) {
     size_t colon = line.find(':');
     if (colon != std::string::npos) {
         std::string name = line.substr(0, colon);
-        for (char& c : name)
+        for (char& c : name) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
         size_t start = line.find_first_not_of(' ', colon + 1);
         size_t end = line.find_last_not_of("\r\n");
         (*static_cast<std::map<std::string, std::string>*>(out))[name] =
@@ -93,12 +94,14 @@ inline Reply Send(const Request& request) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, detail::collectHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply.headers);
-    if (request.method == "HEAD")
+    if (request.method == "HEAD") {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    }
     detail::Upload upload{&request.body};
     curl_slist* headers = nullptr;
-    for (const std::string& h : request.headers)
+    for (const std::string& h : request.headers) {
         headers = curl_slist_append(headers, h.c_str());
+    }
     if (request.chunked) {
         headers = curl_slist_append(headers, "Transfer-Encoding: chunked");
         curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
@@ -109,8 +112,9 @@ inline Reply Send(const Request& request) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    if (curl_easy_perform(curl) == CURLE_OK)
+    if (curl_easy_perform(curl) == CURLE_OK) {
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    }
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     return reply;
@@ -144,8 +148,9 @@ private:
         v["query"] = req.get_querystring();
         v["content"] = req.get_content();
         v["header"] = req.get_header("X-Test-Header");
-        for (const auto& [key, value] : req.get_args())
+        for (const auto& [key, value] : req.get_args()) {
             v["args"][key] = value;
+        }
         auto response = std::make_shared<string_response>(SaveJsonToString(v, ""), 200, "application/json");
         response->with_header("X-Served-By", name);
         return response;
@@ -295,8 +300,9 @@ TEST_F(WebServer, DeliversPostAndPutBodiesWhole) {
     EXPECT_EQ(posted["content"].asString(), "{\"enabled\":1}");
 
     std::string big(300000, '\0');
-    for (size_t i = 0; i < big.size(); i++)
+    for (size_t i = 0; i < big.size(); i++) {
         big[i] = static_cast<char>('a' + i % 26);
+    }
     Json::Value put = parse(Send({"PUT", "/kivd/playlists/p/settings", big, {}, false}).body);
     EXPECT_EQ(put["method"].asString(), "PUT");
     EXPECT_EQ(put["content"].asString(), big);
@@ -344,10 +350,12 @@ TEST_F(WebServer, RendersRequestsFromSeveralClientsAtOnce) {
         clients.emplace_back([&answers, i] { answers[i] = Get("/gather?n=" + std::to_string(i)).body; });
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    for (auto& t : clients)
+    for (auto& t : clients) {
         t.join();
-    for (int i = 0; i < 4; i++)
+    }
+    for (int i = 0; i < 4; i++) {
         EXPECT_EQ(answers[i], "seen " + std::to_string(i));
+    }
     EXPECT_GE(gathering.peak, 2);
     server->unregister_resource("/gather");
 }
@@ -361,13 +369,15 @@ TEST_F(WebServer, KeepsManyConcurrentRequestsApart) {
                 std::string id = std::to_string(t) + "-" + std::to_string(i);
                 Json::Value v = parse(Post("/kivd/" + id + "?id=" + id, id).body);
                 if (v["path"].asString() != "/kivd/" + id || v["args"]["id"].asString() != id ||
-                    v["content"].asString() != id)
+                    v["content"].asString() != id) {
                     mismatches++;
+                }
             }
         });
     }
-    for (auto& c : clients)
+    for (auto& c : clients) {
         c.join();
+    }
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(kivd.calls, 90);
 }
@@ -403,8 +413,9 @@ TEST_F(WebServer, BlockingStartReturnsOnceStopped) {
     Reply reply;
     for (int i = 0; i < 200 && reply.status != 200; i++) {
         reply = Get("/kivd");
-        if (reply.status != 200)
+        if (reply.status != 200) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     EXPECT_EQ(reply.status, 200);
     EXPECT_FALSE(returned);

@@ -9,6 +9,7 @@
 #include "overlays/PixelOverlayManager.h"
 #include "player/Sequence.h"
 
+#include "PanelBenchConfig.h"
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -29,36 +30,14 @@ constexpr int PANEL_HEIGHT = 32;
 constexpr int START = 3000;
 constexpr int64_t CANVAS_BYTES = int64_t(OUTPUTS) * CHAIN * PANEL_WIDTH * PANEL_HEIGHT * 3;
 
-Json::Value Config() {
-    Json::Value config;
-    config["panelWidth"] = PANEL_WIDTH;
-    config["panelHeight"] = PANEL_HEIGHT;
-    config["gamma"] = "2.2";
-    for (int o = 0; o < OUTPUTS; o++) {
-        for (int c = 0; c < CHAIN; c++) {
-            Json::Value panel;
-            panel["outputNumber"] = o;
-            panel["panelNumber"] = c;
-            panel["orientation"] = (c % 2) ? "U" : "N";
-            panel["colorOrder"] = (c % 3) ? "RGB" : "GRB";
-            panel["xOffset"] = c * PANEL_WIDTH;
-            panel["yOffset"] = o * PANEL_HEIGHT;
-            config["panels"].append(panel);
-        }
-    }
-    return config;
-}
-
 struct Setup {
     Setup() : channels(KIVD_MAX_CHANNELS + SEQUENCE_RESERVED_BYTES), canvas(CANVAS_BYTES) {
         KIVLogger::INSTANCE.ChannelOut.level = KIVLOG_WARN;
         path = "/dev/shm/kiv-hub75-bench-" + std::to_string(getpid());
         setenv("KIV_HUB75_SIM_FILE", path.c_str(), 1);
         PixelOverlayManager::INSTANCE.setAutoCreatePixelOverlayModels(false);
-        for (size_t i = 0; i < channels.size(); i++) {
-            channels[i] = static_cast<uint8_t>(i * 31 + 7);
-        }
-        Json::Value config = Config();
+        FillBenchChannels(channels);
+        Json::Value config = PanelMatrixBenchConfig(OUTPUTS, CHAIN, PANEL_WIDTH, PANEL_HEIGHT);
         output = std::make_unique<RGBMatrixOutput>(START, 0);
         if (!output->Init(config)) {
             std::abort();
@@ -84,20 +63,13 @@ Setup& setup() {
     return s;
 }
 
-void Finish(benchmark::State& state) {
-    state.SetBytesProcessed(state.iterations() * CANVAS_BYTES);
-    state.counters["per_byte"] =
-        benchmark::Counter(static_cast<double>(CANVAS_BYTES),
-                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 void PrepData(benchmark::State& state) {
     Setup& s = setup();
     for (auto _ : state) {
         s.output->PrepData(s.channels.data());
         benchmark::ClobberMemory();
     }
-    Finish(state);
+    ReportPerByte(state, CANVAS_BYTES);
 }
 
 // Every panel's map, in the output's order, through the table into one flat buffer.
@@ -120,7 +92,7 @@ void GammaGather(benchmark::State& state) {
         benchmark::DoNotOptimize(s.canvas.data());
         benchmark::ClobberMemory();
     }
-    Finish(state);
+    ReportPerByte(state, CANVAS_BYTES);
 }
 
 } // namespace

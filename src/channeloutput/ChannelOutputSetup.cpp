@@ -458,6 +458,22 @@ void OverlayOutputTestData(const std::set<std::string>& types, unsigned char* ch
     }
 }
 
+OutputRangeList GetTestedOutputRanges(const std::set<std::string>& types) {
+    ListWalk walk;
+    OutputRangeList ranges;
+    for (OutputListEntry* e = channelOutputs.load(); e; e = e->next.load()) {
+        if (e->output && e->output->SupportsTesting() &&
+            (types.empty() || types.count(e->output->GetOutputType()))) {
+            e->output->GetRequiredChannelRanges([&](int first, int last) {
+                if (first >= 0 && last >= first) {
+                    ranges.push_back({unsigned(first), unsigned(last - first + 1)});
+                }
+            });
+        }
+    }
+    return ranges;
+}
+
 std::string ChannelOutputJSON2CSV(Json::Value config) {
     if (!config.isObject() || !config.isMember("type")) {
         return "";

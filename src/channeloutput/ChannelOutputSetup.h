@@ -35,6 +35,8 @@ int GetChannelOutputFrameNumber();
 std::set<std::string> GetOutputTypes();
 void OverlayOutputTestData(const std::set<std::string>& types, unsigned char* channelData, int cycleNum,
                            float percentOfCycle, int testType, const Json::Value& config);
+// The channel ranges (first, count) of the outputs OverlayOutputTestData would address for types.
+OutputRangeList GetTestedOutputRanges(const std::set<std::string>& types);
 
 // One output object flattened into "enabled,type,start,count,name=value;name=value...".
 std::string ChannelOutputJSON2CSV(Json::Value config);

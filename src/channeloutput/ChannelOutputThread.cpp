@@ -45,6 +45,7 @@ void sendOneFrame() {
     }
     std::lock_guard<std::mutex> lk(sequence->DataLock());
     PixelOverlayManager::INSTANCE.doOverlays(sequence->Data());
+    ChannelTester::INSTANCE.OverlayTestData(sequence->Data());
     PrepareChannelData(reinterpret_cast<char*>(sequence->Data()));
     SendChannelData(reinterpret_cast<const char*>(sequence->Data()));
     framesSent++;

@@ -4,8 +4,10 @@
 // thread starts; 1 to 240), and at once when ForceChannelOutputNow is called. It calls
 // StartingOutput when it starts and StoppingOutput when it stops, and stops by itself once it has
 // had nothing to show for IDLE_STOP_MS (no bridge data, no overlays, no test, no "alwaysTransmit", which is
-// read with the frame rate when the thread starts). Start, stop and force may be called from any thread; the
-// state flags are atomics (sequentially consistent) and the wake-up is a condition variable under threadLock.
+// read with the frame rate when the thread starts). Each frame the overlays and then a running channel test
+// pattern are drawn over the channel buffer before the outputs prepare and send it. Start, stop and force may
+// be called from any thread; the state flags are atomics (sequentially consistent) and the wake-up is a
+// condition variable under threadLock.
 
 int StartChannelOutputThread();
 int StopChannelOutputThread();

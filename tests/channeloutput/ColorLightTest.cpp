@@ -3,6 +3,7 @@
 // here from the cards' frame tables and compared with a model of the panel layout written here.
 #include "channeloutput/ColorLight-5a-75/ColorLight-5a-75.h"
 
+#include "channeloutput/ColorLightWire.h"
 #include "channeloutput/LEDPanel.h"
 #include "channeloutput/PanelLayoutModel.h"
 #include "common/Log.h"
@@ -30,7 +31,6 @@
 namespace {
 
 constexpr int START = 3000; // the output's first channel, 0-based
-const uint8_t MACS[12] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x22, 0x22, 0x33, 0x44, 0x55, 0x66};
 
 struct Case {
     const char* name;
@@ -70,96 +70,8 @@ Json::Value Config(const Case& c) {
     return config;
 }
 
-// What reached the wire, decoded from the frame tables; every header byte is checked on the way.
-struct Wire {
-    std::vector<int> brightness; // B of each brightness frame
-    std::vector<int> display;    // B of each display frame
-    std::map<int, std::vector<uint8_t>> rows;
-    std::map<int, std::vector<std::pair<int, int>>> chunks; // row -> (first pixel, count)
-    std::string problems;
-};
-
-bool ZeroExcept(const std::vector<uint8_t>& f, std::initializer_list<int> set) {
-    for (size_t i = 12; i < f.size(); i++) {
-        if (f[i] != 0 && std::find(set.begin(), set.end(), int(i)) == set.end()) {
-            return false;
-        }
-    }
-    return true;
-}
-
-Wire Decode(const std::vector<std::vector<uint8_t>>& frames, int rowBytes) {
-    Wire w;
-    for (const auto& f : frames) {
-        if (std::memcmp(f.data(), MACS, 12) != 0) {
-            w.problems += "addresses; ";
-        } else if (f[12] == 0x0A) {
-            bool ok = f.size() == 77 && f[13] == f[14] && f[14] == f[15] && f[16] == 0xFF &&
-                      ZeroExcept(f, {12, 13, 14, 15, 16});
-            w.problems += ok ? "" : "brightness frame; ";
-            w.brightness.push_back(f[13]);
-        } else if (f[12] == 0x01) {
-            bool ok = f.size() == 112 && f[13] == 0x07 && f[36] == 0x05 && f[38] == f[35] && f[39] == f[35] &&
-                      f[40] == f[35] && ZeroExcept(f, {12, 13, 35, 36, 38, 39, 40});
-            w.problems += ok ? "" : "display frame; ";
-            w.display.push_back(f[35]);
-        } else if (f[12] == 0x55 && f.size() >= 21) {
-            int row = f[13] << 8 | f[14], first = f[15] << 8 | f[16], count = f[17] << 8 | f[18];
-            if (f[19] != 0x08 || f[20] != 0x88 || f.size() != size_t(21 + count * 3) || count > 497 ||
-                (first + count) * 3 > rowBytes) {
-                w.problems += "row frame; ";
-                continue;
-            }
-            std::vector<uint8_t>& bytes = w.rows[row];
-            bytes.resize(rowBytes);
-            std::memcpy(&bytes[first * 3], &f[21], count * 3);
-            w.chunks[row].push_back({first, count});
-        } else {
-            w.problems += "unknown kind " + std::to_string(f[12]) + "; ";
-        }
-    }
-    return w;
-}
-
-char LegacySwap(char o) {
-    return o == 'L' ? 'R' : o == 'R' ? 'L' : o == 'N' ? 'U' : o == 'U' ? 'N' : o;
-}
-
-// The rows the cards should receive: each panel pixel's three lines from the channels of the matrix
-// pixel it covers, at its chain position (counted from the far end unless the layout is legacy).
-std::map<int, std::vector<uint8_t>> ExpectedRows(const Case& c, const std::vector<uint8_t>& channels) {
-    bool legacy = c.cfgVersion < 2;
-    int width = 0, outputs = 0, chain = 0;
-    for (const PanelSpec& p : c.panels) {
-        char o = legacy ? LegacySwap(p.orientation) : p.orientation;
-        width = std::max(width, p.x + (o == 'L' || o == 'R' ? c.panelHeight : c.panelWidth));
-        outputs = std::max(outputs, p.output + 1);
-        chain = std::max(chain, p.chain + 1);
-    }
-    std::map<int, std::vector<uint8_t>> rows;
-    for (int r = 0; r < outputs * c.panelHeight; r++) {
-        rows[r].assign(size_t(chain) * c.panelWidth * 3, 0);
-    }
-    std::vector<uint8_t> gamma = GammaTable(std::stod(c.gamma));
-    for (const PanelSpec& p : c.panels) {
-        Placement at = Place(legacy ? LegacySwap(p.orientation) : p.orientation, c.panelWidth, c.panelHeight);
-        std::string order = p.order.empty() ? c.order : p.order;
-        for (char& letter : order) {
-            letter = char(std::toupper(letter));
-        }
-        int column = legacy ? p.chain : chain - 1 - p.chain;
-        for (int k = 0; k < c.panelHeight; k++) {
-            for (int l = 0; l < c.panelWidth; l++) {
-                int mx = p.x + at.ox + l * at.ax + k * at.bx;
-                int my = p.y + at.oy + l * at.ay + k * at.by;
-                for (int line = 0; line < 3; line++) {
-                    rows[p.output * c.panelHeight + k][(column * c.panelWidth + l) * 3 + line] =
-                        gamma[channels[START + (my * width + mx) * 3 + std::string("RGB").find(order[line])]];
-                }
-            }
-        }
-    }
-    return rows;
+ColorLightLayout Layout(const Case& c) {
+    return {c.panelWidth, c.panelHeight, c.panels, c.order, c.cfgVersion, c.gamma, START};
 }
 
 class ColorLightWire : public ::testing::Test {
@@ -169,7 +81,8 @@ protected:
         static bool made = EnterPrivateNetworkNamespace() && MountPrivateSysfs() &&
                            RunCommand("ip link add v0 type veth peer name v1 && ip link set v0 up && "
                                       "ip link set v1 up && ip addr add 192.0.2.1/24 dev v0 && "
-                                      "ip addr add 192.0.2.2/24 dev v1 && sleep 0.2");
+                                      "ip addr add 192.0.2.2/24 dev v1") &&
+                           WaitForLinkUp("v0");
         ASSERT_TRUE(made);
     }
     void SetUp() override {
@@ -237,7 +150,7 @@ TEST_P(ColorLightLayouts, CardsReceiveEveryPanelPixelFromItsChannels) {
               noCards);
 
     int copies = c.expectedFirmware > 12 ? 2 : 1;
-    std::map<int, std::vector<uint8_t>> expected = ExpectedRows(c, channels);
+    std::map<int, std::vector<uint8_t>> expected = ExpectedRows(Layout(c), channels);
     int rowBytes = int(expected.begin()->second.size());
     Wire wire = SendFrame(cards, rowBytes, copies);
     EXPECT_EQ(wire.problems, "");
@@ -367,7 +280,7 @@ TEST_F(ColorLightWire, LinkDownWarnsAndDisablesOnlyWhenAsked) {
     ASSERT_TRUE(RunCommand("ip link set v1 down"));
     ASSERT_TRUE(Init(Config(OnePanel())));
     EXPECT_NE(Warnings().find("ColorLight: Configured interface v0 does not have link"), std::string::npos);
-    ASSERT_TRUE(RunCommand("ip link set v1 up && sleep 0.1"));
+    ASSERT_TRUE(RunCommand("ip link set v1 up") && WaitForLinkUp("v0"));
     ColorLightReceiver cards("v1", {});
     Wire wire = SendFrame(cards, 16 * 3);
     EXPECT_EQ(wire.rows.size(), 8u) << "frames flow once the link is back";
@@ -375,7 +288,7 @@ TEST_F(ColorLightWire, LinkDownWarnsAndDisablesOnlyWhenAsked) {
     SetSetting("ColorlightLinkDownDisable", 1);
     ASSERT_TRUE(RunCommand("ip link set v1 down"));
     EXPECT_FALSE(Init(Config(OnePanel())));
-    ASSERT_TRUE(RunCommand("ip link set v1 up && sleep 0.1"));
+    ASSERT_TRUE(RunCommand("ip link set v1 up") && WaitForLinkUp("v0"));
 }
 
 TEST_F(ColorLightWire, MissingInterfaceAndBadPanelsAreWarnedByName) {
@@ -403,7 +316,7 @@ TEST_F(ColorLightWire, MissingInterfaceAndBadPanelsAreWarnedByName) {
     c.panels.resize(1);
     Wire wire = SendFrame(cards, 16 * 3);
     EXPECT_EQ(wire.problems, "");
-    EXPECT_EQ(wire.rows, ExpectedRows(c, channels));
+    EXPECT_EQ(wire.rows, ExpectedRows(Layout(c), channels));
 }
 
 TEST_F(ColorLightWire, SecondOutputsModelTakesTheNextFreeName) {
@@ -431,6 +344,35 @@ TEST_F(ColorLightWire, TestPatternsReachTheCardsThroughEachPanel) {
             ASSERT_EQ(bytes[i], i % 3 == 1 ? 255 : 0) << "row " << row << " byte " << i;
         }
     }
+}
+
+// A queue of length 0 on the interface refuses every frame (ENOBUFS), as a saturated link would:
+// each send keeps retrying for its 22 ms budget, then gives up; only more than three such sends in
+// a row raise the user warning, and one complete send starts the count again.
+TEST_F(ColorLightWire, SlowSendsRetryForTheirBudgetAndWarnAfterThreeInARow) {
+    const std::string repeated = "Repeated frames taking more than 20ms to send to ColorLight";
+    ASSERT_TRUE(Init(Config(OnePanel())));
+    auto slowSends = [&](int count) {
+        EXPECT_TRUE(RunCommand("tc qdisc add dev v0 root pfifo limit 0"));
+        for (int i = 0; i < count; i++) {
+            auto start = std::chrono::steady_clock::now();
+            output->PrepData(channels.data());
+            // The budget is counted on a whole-millisecond clock, so 22 of its ticks may be 21.x ms.
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(21)) << i;
+        }
+        EXPECT_TRUE(RunCommand("tc qdisc del dev v0 root"));
+    };
+    slowSends(3);
+    EXPECT_EQ(Warnings().find(repeated), std::string::npos) << "three slow sends are tolerated";
+    slowSends(1);
+    EXPECT_NE(Warnings().find(repeated), std::string::npos);
+
+    WarningHolder::RemoveAllWarnings();
+    ColorLightReceiver cards("v1", {});
+    Wire wire = SendFrame(cards, 16 * 3);
+    EXPECT_EQ(wire.rows, ExpectedRows(Layout(OnePanel()), channels)) << "frames flow once the queue drains";
+    slowSends(3);
+    EXPECT_EQ(Warnings().find(repeated), std::string::npos) << "a complete send resets the count";
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "channeloutput/SimulatedPanelDecoder.h"
 #include "common/Log.h"
 #include "common/WarningHolder.h"
+#include "led-matrix.h"
 #include "overlays/PixelOverlayManager.h"
 #include "player/Sequence.h"
 
@@ -423,6 +424,40 @@ TEST_F(RGBMatrixPanels, BadLayoutsAreWarnedAboutAndStayInsideTheBuffers) {
 }
 
 // The older receiver-card layout names orientations from the other side of the panel.
+#ifdef KIV_RGB_MATRIX_STAND_IN
+// The simulated panel's row call sets what SetPixel would for each pixel, and nothing outside.
+TEST_F(RGBMatrixPanels, SimulatedPanelRowsAreClippedToTheCanvas) {
+    struct Row {
+        int x, y, count;
+    };
+    const Row rows[] = {{2, 0, 3},          {-2, 1, 4}, {6, 2, 5}, {-100, 3, 1000},
+                        {0, -1, 8},         {0, 8, 8},  {8, 4, 2}, {2147483000, 5, 2147483000},
+                        {-2147483000, 6, 5}};
+    rgb_matrix::RGBMatrix::Options options;
+    options.rows = 8;
+    options.cols = 8;
+    std::unique_ptr<rgb_matrix::RGBMatrix> matrix(
+        rgb_matrix::RGBMatrix::CreateFromOptions(options, rgb_matrix::RGBMatrix::RuntimeOptions()));
+    ASSERT_TRUE(matrix);
+    rgb_matrix::FrameCanvas* canvas = matrix->CreateFrameCanvas();
+    std::vector<uint8_t> expected(8 * 8 * 3), source(3000);
+    for (size_t i = 0; i < source.size(); i++) {
+        source[i] = uint8_t(i * 7 + 1);
+    }
+    for (const Row& r : rows) {
+        canvas->SetRowPixels(r.x, r.y, r.count, source.data());
+        for (long long i = 0; i < std::min(r.count, 1000); i++) {
+            long long x = (long long)r.x + i;
+            if (x >= 0 && x < 8 && r.y >= 0 && r.y < 8) {
+                std::memcpy(&expected[(r.y * 8 + x) * 3], &source[i * 3], 3);
+            }
+        }
+    }
+    matrix->SwapOnVSync(canvas);
+    ExpectShows(ReadShownPanel(path), expected);
+}
+#endif
+
 TEST(PanelMatrixConfig, LegacyOrientationsAreMirroredAndEmptyColourOrdersFilledIn) {
     Json::Value panels =
         Parse(R"([{"orientation": "L", "panelNumber": 0}, {"orientation": "", "panelNumber": 1,

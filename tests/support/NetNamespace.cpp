@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 bool RunCommand(const std::string& command) {
     int status = system(command.c_str());
@@ -76,4 +77,18 @@ bool MountPrivateSysfs() {
         return false;
     }
     return true;
+}
+
+bool WaitForLinkUp(const std::string& name, int timeoutMS) {
+    for (int waited = 0;; waited += 5) {
+        std::ifstream in("/sys/class/net/" + name + "/operstate");
+        std::string state;
+        if (in >> state && state == "up") {
+            return true;
+        }
+        if (waited >= timeoutMS) {
+            return false;
+        }
+        usleep(5000);
+    }
 }

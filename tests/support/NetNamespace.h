@@ -15,3 +15,6 @@ bool EnterPrivateTmp();
 // Puts the calling test process into a private mount namespace with a fresh sysfs on /sys, so
 // /sys/class/net shows the interfaces of its network namespace. Call after entering that namespace.
 bool MountPrivateSysfs();
+// Waits until the interface's operstate (as this process's sysfs shows it) is "up": the kernel
+// raises a veth end's carrier a moment after its peer comes up, and drops frames sent before.
+bool WaitForLinkUp(const std::string& name, int timeoutMS = 5000);

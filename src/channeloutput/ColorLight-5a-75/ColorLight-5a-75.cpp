@@ -327,14 +327,22 @@ int ColorLight5a75Output::Close() {
     return ChannelOutput::Close();
 }
 
-// A chain's first panel is the one nearest the card, which shifts each row out from its far end;
-// older layouts counted positions from that far end already.
 void ColorLight5a75Output::PrepData(unsigned char* channelData) {
     LogExcess(LG_CHANNELOUT, "ColorLight5a75Output::PrepData(%p)\n", channelData);
     if (m_fd < 0 || !m_matrix) {
         return;
     }
     m_matrix->OverlaySubMatrices(channelData);
+    FillRowBuffer(channelData);
+    SendMessages(m_rowMessages);
+}
+
+// A chain's first panel is the one nearest the card, which shifts each row out from its far end;
+// older layouts counted positions from that far end already.
+void ColorLight5a75Output::FillRowBuffer(const unsigned char* channelData) {
+    if (!m_panelMatrix) {
+        return;
+    }
     const unsigned char* data = channelData + m_startChannel;
     const uint8_t* gamma = m_gammaCurve;
     const int pixelBytes = m_panelWidth * 3;
@@ -353,7 +361,6 @@ void ColorLight5a75Output::PrepData(unsigned char* channelData) {
             }
         }
     }
-    SendMessages(m_rowMessages);
 }
 
 int ColorLight5a75Output::SendData(unsigned char* channelData) {

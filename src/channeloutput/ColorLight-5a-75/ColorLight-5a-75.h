@@ -48,6 +48,10 @@ public:
         std::vector<iovec> pieces;
     };
     int SendMessages(MessageList& list);
+    // The two halves of PrepData after the sub-matrices: the gamma-mapped row buffer, and the
+    // prepared brightness and row messages that send it.
+    void FillRowBuffer(const unsigned char* channelData);
+    MessageList& RowMessages() { return m_rowMessages; }
     int SendMessagesHelper(mmsghdr* first, int count);
     void SetHostMACs(uint8_t* buffer) { ColorLightFrames::SetHostMACs(buffer); }
     void GetReceiverInfo();

@@ -197,14 +197,36 @@ int RGBMatrixOutput::Close() {
 
 // Panel 0 of a chain is the one nearest the controller, so it is drawn at the far end of the
 // canvas row: the library shifts the row out through every panel of the chain.
+namespace {
+void GatherRow(const unsigned char* __restrict data, const int32_t* __restrict map,
+               const uint8_t* __restrict gamma, uint8_t* __restrict row, int count) {
+    for (int k = 0; k < count; k++) {
+        row[k] = gamma[data[map[k]]];
+    }
+}
+
+// The simulated panel takes a row in one call; the library takes it pixel by pixel.
+void PutRow(rgb_matrix::FrameCanvas* canvas, int left, int y, int count, const uint8_t* rgb) {
+#ifdef KIV_RGB_MATRIX_STAND_IN
+    canvas->SetRowPixels(left, y, count, rgb);
+#else
+    for (int x = left; x < left + count; x++, rgb += 3) {
+        canvas->SetPixel(x, y, rgb[0], rgb[1], rgb[2]);
+    }
+#endif
+}
+} // namespace
+
 void RGBMatrixOutput::PrepData(unsigned char* channelData) {
     LogExcess(LG_CHANNELOUT, "RGBMatrixOutput::PrepData(%p)\n", channelData);
     if (!canvas) {
         return;
     }
     matrix->OverlaySubMatrices(channelData);
-    // Locals throughout: the canvas stores are bytes, which the compiler must assume may change any
-    // member, so members read in the loop would be read again for every pixel.
+    // Each panel row is first gathered through the table into a local row, where the compiler
+    // knows no store can change the map, the table or the channel data, so the gather runs as a
+    // tight loop; the canvas then takes the whole row. Locals throughout: the canvas stores are
+    // bytes, which the compiler must assume may change any member.
     const unsigned char* data = channelData + m_startChannel;
     rgb_matrix::FrameCanvas* out = canvas;
     const uint8_t* gamma = gammaCurve;
@@ -212,20 +234,17 @@ void RGBMatrixOutput::PrepData(unsigned char* channelData) {
     const int h = panelHeight;
     const int outputs = parallel;
     const int chainLength = chain;
+    std::vector<uint8_t>& row = rowPixels;
+    row.resize(size_t(w) * 3);
     for (int i = 0; i < outputs; i++) {
         for (int index : panelMatrix->OutputPanels(i)) {
             const LEDPanel& panel = panelMatrix->Panel(index);
             const int32_t* map = panel.pixelMap.data();
             const int left = (chainLength - panel.panelNumber - 1) * w;
             const int top = i * h;
-            for (int y = top; y < top + h; y++) {
-                const int32_t* rowEnd = map + w * 3;
-                for (int x = left; map < rowEnd; x++, map += 3) {
-                    const uint8_t red = gamma[data[map[0]]];
-                    const uint8_t green = gamma[data[map[1]]];
-                    const uint8_t blue = gamma[data[map[2]]];
-                    out->SetPixel(x, y, red, green, blue);
-                }
+            for (int y = top; y < top + h; y++, map += w * 3) {
+                GatherRow(data, map, gamma, row.data(), w * 3);
+                PutRow(out, left, y, w, row.data());
             }
         }
     }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace rgb_matrix {
 class RGBMatrix;
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<Matrix> matrix;
     std::unique_ptr<PanelMatrix> panelMatrix;
     uint8_t gammaCurve[256];
+    std::vector<uint8_t> rowPixels; // one panel row through the gamma table, reused each frame
     int panelWidth = 32;
     int panelHeight = 16;
 };

@@ -57,6 +57,20 @@ bool knownPanelType(const char* type) {
 
 } // namespace
 
+void FrameCanvas::SetRowPixels(int x, int y, int count, const uint8_t* rgb) {
+    if (y < 0 || y >= h || count <= 0) {
+        return;
+    }
+    // Clip to the canvas in 64 bits, so no x or count can overflow the sums.
+    const long long first = std::max<long long>(x, 0);
+    const long long end = std::min<long long>(static_cast<long long>(x) + count, w);
+    if (first >= end) {
+        return;
+    }
+    std::memcpy(&pixels[(static_cast<size_t>(y) * w + first) * 3], rgb + (first - x) * 3,
+                static_cast<size_t>(end - first) * 3);
+}
+
 void FrameCanvas::Clear() {
     std::fill(pixels.begin(), pixels.end(), 0);
 }

@@ -23,10 +23,16 @@
 // pixels, and a swap does not wait for a refresh. The file is left in place on destruction.
 //
 // Threads: a matrix and its canvases belong to one thread at a time, as with the library.
+//
+// One addition the library does not have: FrameCanvas::SetRowPixels, a row of pixels in one call,
+// so the simulated panel does not cost a call and a bounds check per pixel. Callers test
+// KIV_RGB_MATRIX_STAND_IN and use SetPixel with the real library.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#define KIV_RGB_MATRIX_STAND_IN 1
 
 namespace rgb_matrix {
 
@@ -58,6 +64,9 @@ public:
     }
     void Clear() override;
     void Fill(uint8_t red, uint8_t green, uint8_t blue) override;
+    // Pixels (x, y) to (x + count - 1, y) from `rgb`, 3 bytes each (red, green, blue), as count
+    // SetPixel calls would set them: the part outside the canvas is ignored.
+    void SetRowPixels(int x, int y, int count, const uint8_t* rgb);
 
 private:
     friend class RGBMatrix;

@@ -77,9 +77,9 @@ void BM_CopyChannels(benchmark::State& state) {
 BENCHMARK(BM_CopyChannels);
 
 long countedPackets() {
-    std::lock_guard<std::mutex> lk(BridgeState::InputUniversesLock);
+    std::lock_guard<std::mutex> lk(BridgeState::state.inputUniversesLock);
     long total = 0;
-    for (const auto& e : BridgeState::InputUniverses) {
+    for (const auto& e : BridgeState::state.inputUniverses) {
         total += e.packetsReceived;
     }
     return total;
@@ -170,7 +170,7 @@ void stream(const char* name, int rate, double seconds) {
 // only), then the bridge drains the queue in full batches, timed.
 void backlog(long count) {
     int big = 256 << 20;
-    setsockopt(BridgeState::bridgeSock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof(big));
+    setsockopt(BridgeState::state.bridgeSock, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof(big));
     int result[2];
     if (pipe(result) != 0) {
         return;
@@ -198,7 +198,7 @@ void backlog(long count) {
            "backlog", sent, counted, sent - counted, counted / elapsed,
            counted > 0 ? cpu / counted * 1e6 : 0.0);
     int normal = BridgeState::SOCKET_BUFFER_BYTES;
-    setsockopt(BridgeState::bridgeSock, SOL_SOCKET, SO_RCVBUFFORCE, &normal, sizeof(normal));
+    setsockopt(BridgeState::state.bridgeSock, SOL_SOCKET, SO_RCVBUFFORCE, &normal, sizeof(normal));
 }
 
 void runStreams() {
@@ -210,7 +210,7 @@ void runStreams() {
     Bridge_Initialize(unused);
     int buffer = 0;
     socklen_t size = sizeof(buffer);
-    getsockopt(BridgeState::bridgeSock, SOL_SOCKET, SO_RCVBUF, &buffer, &size);
+    getsockopt(BridgeState::state.bridgeSock, SOL_SOCKET, SO_RCVBUF, &buffer, &size);
     printf(
         "\nE1.31 streams, %d universes of %d channels, sender in another process, receive buffer %d bytes:\n",
         UNIVERSES, CHANNELS, buffer);
@@ -230,8 +230,7 @@ int main(int argc, char** argv) {
         std::vector<std::pair<std::string, std::string>>{{"BM_StoreE131Packet", "BM_CopyChannels"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    BridgeState::InputUniverses.clear();
-    BridgeState::InputUniverseCount = 0;
+    BridgeState::state.Reset();
     runStreams();
     return 0;
 }

@@ -466,7 +466,7 @@ OutputRangeList GetTestedOutputRanges(const std::set<std::string>& types) {
             (types.empty() || types.count(e->output->GetOutputType()))) {
             e->output->GetRequiredChannelRanges([&](int first, int last) {
                 if (first >= 0 && last >= first) {
-                    ranges.push_back({unsigned(first), unsigned(last - first + 1)});
+                    ranges.emplace_back(unsigned(first), unsigned(last - first + 1));
                 }
             });
         }

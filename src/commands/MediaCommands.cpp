@@ -154,10 +154,10 @@ std::unique_ptr<Command::Result> KIVAdjustVolumeCommand::run(const std::vector<s
 // ---- URL ----
 
 KIVURLCommand::KIVURLCommand() : Command("URL") {
-    args.push_back(CommandArg("name", "string", "URL"));
+    args.emplace_back("name", "string", "URL");
     args.push_back(
         CommandArg("method", "string", "Method").setContentList({"GET", "POST"}).setDefaultValue("GET"));
-    args.push_back(CommandArg("data", "string", "Post Data"));
+    args.emplace_back("data", "string", "Post Data");
 }
 
 std::unique_ptr<Command::Result> KIVURLCommand::run(const std::vector<std::string>& a) {

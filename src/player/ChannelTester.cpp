@@ -22,7 +22,7 @@ public:
                            .setDefaultValue("RGB Cycle"));
         args.push_back(CommandArg("Target", "string", "Output types or channel ranges", true)
                            .setDefaultValue("--ALL--"));
-        args.push_back(CommandArg("Extra", "string", "Test type or colour", true));
+        args.emplace_back("Extra", "string", "Test type or colour", true);
     }
     std::unique_ptr<Result> run(const std::vector<std::string>& a) override {
         ChannelTester::INSTANCE.RecordCommandRun(name, a);

@@ -113,7 +113,7 @@ void PatternStreamer::sendFrame(uint64_t frame) {
 
 void PatternStreamer::printProgress(double seconds) const {
     printf("\r%8.0f s  %10llu frames  %12llu packets  %7.1f fps  %llu errors ", seconds,
-           (unsigned long long)sent.frames, (unsigned long long)(sent.dataPackets + sent.syncPackets),
+           (unsigned long long)sent.frames, (unsigned long long)sent.dataPackets + sent.syncPackets,
            seconds > 0 ? double(sent.frames) / seconds : 0.0, (unsigned long long)sent.sendErrors);
     fflush(stdout);
 }

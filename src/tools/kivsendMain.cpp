@@ -46,7 +46,7 @@ int main(int argc, char* argv[]) {
     streamer.run(stopRequested, isatty(STDOUT_FILENO));
     const SendCounts& c = streamer.counts();
     printf("sent %llu frames, %llu packets (%llu data, %llu sync), %llu channel bytes in %.1f seconds",
-           (unsigned long long)c.frames, (unsigned long long)(c.dataPackets + c.syncPackets),
+           (unsigned long long)c.frames, (unsigned long long)c.dataPackets + c.syncPackets,
            (unsigned long long)c.dataPackets, (unsigned long long)c.syncPackets,
            (unsigned long long)c.channelBytes, streamer.elapsedSeconds());
     if (c.sendErrors) {

@@ -118,13 +118,22 @@ bool TestPattern::Parse(const std::vector<std::string>& args, TestPattern& patte
     return true;
 }
 
+namespace {
+// The part of a (first, count) range that lies inside the channel buffer, as [first, end).
+std::pair<unsigned int, unsigned int> insideBuffer(const OutputRange& range) {
+    unsigned int end =
+        std::min<unsigned long long>(range.first + (unsigned long long)range.second, KIVD_MAX_CHANNELS);
+    return {std::min(range.first, end), end};
+}
+} // namespace
+
 TestPattern::Ranges TestPattern::targetRanges() const {
     return allChannels ? GetOutputRanges(true) : ranges;
 }
 
 void TestPattern::fill(unsigned char* channelData, const uint8_t rgb[3]) const {
-    for (const auto& [first, count] : targetRanges()) {
-        unsigned int end = std::min<unsigned long long>(first + (unsigned long long)count, KIVD_MAX_CHANNELS);
+    for (const auto& range : targetRanges()) {
+        auto [first, end] = insideBuffer(range);
         for (unsigned int c = first; c < end; c++) {
             channelData[c] = rgb[(c - first) % 3];
         }
@@ -132,8 +141,8 @@ void TestPattern::fill(unsigned char* channelData, const uint8_t rgb[3]) const {
 }
 
 void TestPattern::chase(unsigned char* channelData, int cycleNum) const {
-    for (const auto& [first, count] : targetRanges()) {
-        unsigned int end = std::min<unsigned long long>(first + (unsigned long long)count, KIVD_MAX_CHANNELS);
+    for (const auto& range : targetRanges()) {
+        auto [first, end] = insideBuffer(range);
         for (unsigned int c = first; c < end; c++) {
             unsigned int node = (c - first) / 3;
             channelData[c] = (c - first) % 3 == (node + unsigned(cycleNum)) % 3 ? 255 : 0;
@@ -164,10 +173,9 @@ void TestPattern::Clear(unsigned char* channelData) const {
     if (kind == Kind::OutputSpecific) {
         // Test type 0 ends the pattern of outputs that keep painting it until told otherwise.
         OverlayOutputTestData(outputTypes, channelData, -1, 0.0f, 0, config);
-        for (const auto& [first, count] : GetTestedOutputRanges(outputTypes)) {
-            unsigned int end =
-                std::min<unsigned long long>(first + (unsigned long long)count, KIVD_MAX_CHANNELS);
-            std::memset(channelData + first, 0, end - std::min(first, end));
+        for (const auto& range : GetTestedOutputRanges(outputTypes)) {
+            auto [first, end] = insideBuffer(range);
+            std::memset(channelData + first, 0, end - first);
         }
         return;
     }

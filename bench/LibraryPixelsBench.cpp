@@ -131,9 +131,9 @@ void Gather(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            uint8_t* __restrict out = port->outputBuffer.data();
-            const int32_t* __restrict map = port->outputMap.data();
-            for (int k = 0; k < port->outputChannels; k++) {
+            uint8_t* __restrict out = port->OutputBuffer();
+            const int32_t* __restrict map = port->OutputMap().data();
+            for (int k = 0; k < port->OutputChannels(); k++) {
                 out[k] = data[map[k]];
             }
             benchmark::DoNotOptimize(out);

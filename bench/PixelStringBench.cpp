@@ -63,7 +63,7 @@ Setup& setup() {
 int64_t OutputBytes(const std::vector<std::unique_ptr<PixelString>>& ports) {
     int64_t bytes = 0;
     for (const auto& port : ports) {
-        bytes += port->outputChannels;
+        bytes += port->OutputChannels();
     }
     return bytes;
 }
@@ -87,9 +87,9 @@ void Memcpy(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            std::memcpy(port->outputBuffer.data(), data + port->virtualStrings[0].startChannel,
-                        port->outputChannels);
-            benchmark::DoNotOptimize(port->outputBuffer.data());
+            std::memcpy(port->OutputBuffer(), data + port->VirtualStrings()[0].startChannel,
+                        port->OutputChannels());
+            benchmark::DoNotOptimize(port->OutputBuffer());
         }
         benchmark::ClobberMemory();
     }
@@ -100,9 +100,9 @@ void Gather(benchmark::State& state, const std::vector<std::unique_ptr<PixelStri
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            uint8_t* __restrict out = port->outputBuffer.data();
-            const int32_t* __restrict map = port->outputMap.data();
-            const int count = port->outputChannels;
+            uint8_t* __restrict out = port->OutputBuffer();
+            const int32_t* __restrict map = port->OutputMap().data();
+            const int count = port->OutputChannels();
             for (int k = 0; k < count; k++) {
                 out[k] = data[map[k]];
             }
@@ -119,9 +119,9 @@ void WordGather(benchmark::State& state, const std::vector<std::unique_ptr<Pixel
     const uint8_t* data = setup().channels.data();
     for (auto _ : state) {
         for (const auto& port : ports) {
-            uint8_t* __restrict out = port->outputBuffer.data();
-            const int32_t* __restrict map = port->outputMap.data();
-            const int count = port->outputChannels;
+            uint8_t* __restrict out = port->OutputBuffer();
+            const int32_t* __restrict map = port->OutputMap().data();
+            const int count = port->OutputChannels();
             int k = 0;
             for (; k + 8 <= count; k += 8) {
                 auto at = [&](int b) { return uint64_t(data[map[k + b]]) << (8 * b); };

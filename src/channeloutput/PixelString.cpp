@@ -262,7 +262,7 @@ bool PixelString::Init(const Json::Value& config, const Json::Value* pinConfig) 
         OutputMonitor::INSTANCE.AddPortConfiguration(portNumber, portConfig, outputChannels > 0);
         portRegistered = true;
     }
-    buildMap();
+    BuildMap();
     if (outputChannels > 0) {
         portMarks.push_back({portNumber, outputChannels, 0, 0});
     }
@@ -273,7 +273,7 @@ bool PixelString::Init(const Json::Value& config, const Json::Value* pinConfig) 
     return true;
 }
 
-void PixelString::buildMap() {
+void PixelString::BuildMap() {
     outputMap.assign(outputChannels, PIXEL_NULL_CHANNEL);
     brightnessMaps.assign(outputChannels, nullptr);
     int position = 0;

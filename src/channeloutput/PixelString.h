@@ -63,20 +63,42 @@ public:
     static void AddRequiredChannelRanges(const std::vector<PixelString*>& strings,
                                          const std::function<void(int, int)>& addRange);
 
+    // Added to each start channel that DumpConfig reports; set before DumpConfig.
+    void SetChannelOffset(int32_t offset) { channelOffset = offset; }
+
+    // Fixed after Init (the map and brightness pointers except through invertOutput).
+    int32_t PortNumber() const { return portNumber; }
+    int32_t OutputChannels() const { return outputChannels; }
+    // max(OutputChannels(), MIN_PIXEL_STRING_BUFFER) bytes after Init; written by prepareOutput and
+    // by the port testers.
+    uint8_t* OutputBuffer() { return outputBuffer.data(); }
+    const std::vector<VirtualString>& VirtualStrings() const { return virtualStrings; }
+    const std::vector<PortMark>& PortMarks() const { return portMarks; }
+    // One channel-data index per output channel.
+    const std::vector<int32_t>& OutputMap() const { return outputMap; }
+    // Per output channel: its string's brightness map.
+    const std::vector<uint8_t*>& BrightnessMaps() const { return brightnessMaps; }
+    // Supported (before Init); in effect (after Init).
+    bool SmartReceivers() const { return smartReceivers; }
+    bool Inverted() const { return inverted; }
+    // The pin configuration given to the output monitor; null until Init.
+    const Json::Value& PortConfig() const { return portConfig; }
+    // Lays out the map and brightness pointers of the strings added so far (Init calls it).
+    void BuildMap();
+
+private:
     int32_t portNumber = 0;
     int32_t channelOffset = 0;
     int32_t outputChannels = 0;
-    std::vector<uint8_t> outputBuffer; // max(outputChannels, MIN_PIXEL_STRING_BUFFER) bytes after Init
+    std::vector<uint8_t> outputBuffer;
     std::vector<VirtualString> virtualStrings;
     std::vector<PortMark> portMarks;
-    std::vector<int32_t> outputMap;       // one channel-data index per output channel
-    std::vector<uint8_t*> brightnessMaps; // per output channel: its string's brightnessMap
-    int32_t smartReceiverType = 0;        // 0 none; 1, 2 or 3 by differential type
-    bool smartReceivers = false;          // supported (before Init); in effect (after Init)
+    std::vector<int32_t> outputMap;
+    std::vector<uint8_t*> brightnessMaps;
+    int32_t smartReceiverType = 0; // 0 none; 1, 2 or 3 by differential type
+    bool smartReceivers = false;
     bool inverted = false;
-    Json::Value portConfig; // pin configuration given to the output monitor; null until Init
-
-private:
+    Json::Value portConfig;
     bool portRegistered = false; // with the output monitor, so the destructor removes it
     int readReceiverCount(const Json::Value& config);
     bool addReceiver(const Json::Value& config, int receiver, bool last, bool& addedChannels);
@@ -85,6 +107,5 @@ private:
     void setupReceiverMap(int start, const VirtualString& vs);
     void addZeroRun(int& position, int count);
     void zigZagPixels(int start, const VirtualString& vs);
-    void buildMap();
     void planStraightCopies();
 };

@@ -73,7 +73,7 @@ bool carriesChannels(const VirtualString& vs) {
 void nameStrings(const PixelString& port, int portPosition, std::map<std::string, ModelStrings>& models) {
     char letter = 'A';
     int counter = 0;
-    const auto& strings = port.virtualStrings;
+    const auto& strings = port.VirtualStrings();
     for (size_t i = 0; i < strings.size(); i++) {
         const VirtualString& vs = strings[i];
         std::string name = vs.description.empty() ? defaultName(portPosition, strings.size(), letter, counter)

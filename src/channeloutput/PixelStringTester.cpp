@@ -65,8 +65,8 @@ uint8_t PixelStringTester::channelValue(const VirtualString& vs, int32_t channel
 
 uint8_t* PixelStringTester::createTestData(PixelString* ps, int cycleCount, float brightness,
                                            const uint8_t* channelData) const {
-    uint8_t* out = ps->outputBuffer.data();
-    for (const VirtualString& vs : ps->virtualStrings) {
+    uint8_t* out = ps->OutputBuffer();
+    for (const VirtualString& vs : ps->VirtualStrings()) {
         for (int k = 0; k < vs.chanCount; k++) {
             int32_t channel = vs.chMap[k];
             uint8_t value = 0;
@@ -78,5 +78,5 @@ uint8_t* PixelStringTester::createTestData(PixelString* ps, int cycleCount, floa
             *out++ = vs.brightnessMap[value];
         }
     }
-    return ps->outputBuffer.data();
+    return ps->OutputBuffer();
 }

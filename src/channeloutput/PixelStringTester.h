@@ -23,7 +23,7 @@ public:
     virtual ~PixelStringTester() = default;
     static PixelStringTester* getPixelStringTester(int testType);
 
-    // Writes the port's outputChannels bytes in wire order into its outputBuffer and returns it.
+    // Writes the port's OutputChannels() bytes in wire order into its OutputBuffer() and returns it.
     // brightness is 0 to 1; channelData supplies the reserved entries and may be null (they are 0).
     uint8_t* createTestData(PixelString* ps, int cycleCount, float brightness,
                             const uint8_t* channelData) const;

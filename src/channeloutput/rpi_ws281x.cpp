@@ -79,7 +79,7 @@ std::string pinoutSuffix(const std::string& version) {
 }
 
 int ledCountFor(const PixelString* ps) {
-    return ps->outputChannels / 4 + 1;
+    return ps->OutputChannels() / 4 + 1;
 }
 
 } // namespace
@@ -163,7 +163,7 @@ bool RPIWS281xOutput::createStrings(Json::Value& config, const Json::Value& pinC
             placeOnHeaderPin(i, pin, headerStrings++);
         } else if (pin == "spidev0.0" || pin == "spidev0.1") {
             placeOnSPI(i, pin == "spidev0.0" ? 0 : 1);
-        } else if (ps->outputChannels > 0) {
+        } else if (ps->OutputChannels() > 0) {
             LogWarn(LG_CHANNELOUT, "%sstring %u has pixels but no output pin (\"%s\"); it is not sent\n",
                     WARNING_LEAD, i + 1, pin.c_str());
             WarningHolder::AddWarning(std::string(WARNING_LEAD) + "string " + std::to_string(i + 1) +
@@ -214,7 +214,7 @@ void RPIWS281xOutput::placeOnSPI(int i, int port) {
         return;
     }
     spi = new SPIUtils(port, SPI_SPEED);
-    size = strings[i]->outputChannels;
+    size = strings[i]->OutputChannels();
     buffer = static_cast<uint8_t*>(calloc(std::max(size, 1), 1));
     stringTarget[i] = port == 0 ? TARGET_SPI0 : TARGET_SPI1;
 }
@@ -274,7 +274,7 @@ void RPIWS281xOutput::PrepData(unsigned char* channelData) {
             continue;
         }
         const uint8_t* bytes = stringBytes(i, channelData);
-        int count = strings[i]->outputChannels;
+        int count = strings[i]->OutputChannels();
         if (target < TARGET_SPI0) {
             // The LED array holds outputChannels / 4 + 1 words, room for every byte.
             memcpy(ledstring.channel[target].leds, bytes, count);

@@ -51,15 +51,15 @@ bool SpixelsOutput::addPort(const Json::Value& portConfig) {
         delete ps;
         return false;
     }
-    int pixels = ps->outputChannels / 3;
+    int pixels = ps->OutputChannels() / 3;
     if (pixels <= 0) {
         delete ps;
         return true;
     }
     // A port number outside the table names no data line; guessing one could drive a pin that
     // belongs to something else.
-    if (ps->portNumber < 0 || ps->portNumber >= PORTS) {
-        std::string text = "Spixels: port number " + std::to_string(ps->portNumber) +
+    if (ps->PortNumber() < 0 || ps->PortNumber() >= PORTS) {
+        std::string text = "Spixels: port number " + std::to_string(ps->PortNumber()) +
                            " is outside 0 to 15; its pixels are not sent";
         LogWarn(LG_CHANNELOUT, "%s\n", text.c_str());
         WarningHolder::AddWarning(text);
@@ -67,11 +67,11 @@ bool SpixelsOutput::addPort(const Json::Value& portConfig) {
         return true;
     }
     std::string protocol = toLower(JsonString(portConfig["protocol"]));
-    spixels::LEDStrip* strip = createStrip(protocol, PORT_GPIOS[ps->portNumber], pixels);
+    spixels::LEDStrip* strip = createStrip(protocol, PORT_GPIOS[ps->PortNumber()], pixels);
     if (!strip) {
         LogErr(LG_CHANNELOUT, "Unknown Pixel Protocol: %s\n", protocol.c_str());
         WarningHolder::AddWarning("Spixels: Unknown Pixel Protocol: \"" + protocol + "\" on port " +
-                                  std::to_string(ps->portNumber));
+                                  std::to_string(ps->PortNumber()));
         delete ps;
         return false;
     }

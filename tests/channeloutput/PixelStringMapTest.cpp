@@ -33,7 +33,7 @@ TEST_F(PixelStringMap, FoldsOrderGroupingNullsAndDirectionIntoTheMap) {
         {"[{\"pixelCount\": 2, \"nullNodes\": 1, \"reverse\": 1, \"colorOrder\": \"W\"}]", {NUL, 1, 0}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Port(c.strings)->outputMap, c.map) << c.strings;
+        EXPECT_EQ(Port(c.strings)->OutputMap(), c.map) << c.strings;
     }
 }
 
@@ -42,24 +42,24 @@ TEST_F(PixelStringMap, FoldsOrderGroupingNullsAndDirectionIntoTheMap) {
 TEST_F(PixelStringMap, CountsZigZagSegmentsFromTheStringsOwnFirstPixel) {
     auto second = Port("[{\"pixelCount\": 2, \"colorOrder\": \"W\"},"
                        " {\"pixelCount\": 6, \"startChannel\": 100, \"zigZag\": 2, \"colorOrder\": \"W\"}]");
-    EXPECT_EQ(second->outputMap, (std::vector<int32_t>{0, 1, 100, 101, 103, 102, 104, 105}));
+    EXPECT_EQ(second->OutputMap(), (std::vector<int32_t>{0, 1, 100, 101, 103, 102, 104, 105}));
     auto nulls = Port("[{\"pixelCount\": 4, \"nullNodes\": 1, \"zigZag\": 2, \"colorOrder\": \"W\"}]");
-    EXPECT_EQ(nulls->outputMap, (std::vector<int32_t>{NUL, 0, 1, 3, 2}));
+    EXPECT_EQ(nulls->OutputMap(), (std::vector<int32_t>{NUL, 0, 1, 3, 2}));
     // Alone on its port the segments run over the end nulls too, as they do over the port's map.
     auto endNulls = Port("[{\"pixelCount\": 3, \"endNulls\": 1, \"zigZag\": 2, \"colorOrder\": \"W\"}]");
-    EXPECT_EQ(endNulls->outputMap, (std::vector<int32_t>{0, 1, NUL, 2}));
+    EXPECT_EQ(endNulls->OutputMap(), (std::vector<int32_t>{0, 1, NUL, 2}));
 }
 
 TEST_F(PixelStringMap, ClipsChannelsPastTheChannelSpaceToTheNullIndex) {
     auto nearEnd = Port("[{\"pixelCount\": 3, \"startChannel\": 8388606}]");
-    EXPECT_EQ(nearEnd->outputMap,
+    EXPECT_EQ(nearEnd->OutputMap(),
               (std::vector<int32_t>{8388606, 8388607, NUL, NUL + 1, NUL + 2, NUL + 3, NUL, NUL, NUL}));
     auto atEnd =
         Port("[{\"pixelCount\": 1600, \"startChannel\": 8388608, \"colorOrder\": \"WBGR\", \"reverse\": 1}]");
     // Reversed, the one pixel that still reads zero reserved bytes (white first, then B, G, R) is last.
-    EXPECT_EQ(std::vector<int32_t>(atEnd->outputMap.end() - 4, atEnd->outputMap.end()),
+    EXPECT_EQ(std::vector<int32_t>(atEnd->OutputMap().end() - 4, atEnd->OutputMap().end()),
               (std::vector<int32_t>{NUL, NUL + 3, NUL + 2, NUL + 1}));
-    for (int32_t entry : atEnd->outputMap) {
+    for (int32_t entry : atEnd->OutputMap()) {
         ASSERT_TRUE(entry >= NUL && entry <= NUL + 3) << entry;
     }
     auto messages = LogMessages();
@@ -75,34 +75,34 @@ TEST_F(PixelStringMap, WritesReceiverRunsAndTheirPortMarks) {
         PortFrom("{\"portNumber\": 3, \"differentialType\": 2, \"virtualStrings\": [{\"pixelCount\": 1}],"
                  " \"virtualStringsB\": [{\"pixelCount\": 1, \"startChannel\": 3}]}",
                  true);
-    EXPECT_EQ(port->outputMap, Concat({Repeat(18, MRK),
-                                       Repeat(18, NUL),
-                                       {0, 1, 2},
-                                       Repeat(18, NUL),
-                                       Repeat(36, MRK),
-                                       Repeat(18, NUL),
-                                       {3, 4, 5}}));
-    EXPECT_EQ(port->portMarks, (std::vector<PortMark>{{3, 18, 0, 0},
-                                                      {3, 36, 1, 0},
-                                                      {3, 39, 0, 0},
-                                                      {3, 57, 1, 0},
-                                                      {3, 93, 0, 0},
-                                                      {3, 111, 1, 0},
-                                                      {3, 114, 0, 0}}));
+    EXPECT_EQ(port->OutputMap(), Concat({Repeat(18, MRK),
+                                         Repeat(18, NUL),
+                                         {0, 1, 2},
+                                         Repeat(18, NUL),
+                                         Repeat(36, MRK),
+                                         Repeat(18, NUL),
+                                         {3, 4, 5}}));
+    EXPECT_EQ(port->PortMarks(), (std::vector<PortMark>{{3, 18, 0, 0},
+                                                        {3, 36, 1, 0},
+                                                        {3, 39, 0, 0},
+                                                        {3, 57, 1, 0},
+                                                        {3, 93, 0, 0},
+                                                        {3, 111, 1, 0},
+                                                        {3, 114, 0, 0}}));
     PixelString alone(false);
-    alone.outputMap.assign(72, 0);
-    alone.SetupMap(0, VirtualString(1, 1));
-    EXPECT_EQ(alone.outputMap, Concat({Repeat(18, NUL), Repeat(36, MRK), Repeat(18, NUL)}));
-    EXPECT_EQ(alone.portMarks,
+    alone.AddVirtualString(VirtualString(1, 1));
+    alone.BuildMap();
+    EXPECT_EQ(alone.OutputMap(), Concat({Repeat(18, NUL), Repeat(36, MRK), Repeat(18, NUL)}));
+    EXPECT_EQ(alone.PortMarks(),
               (std::vector<PortMark>{{0, 0, 0, 0}, {0, 18, 1, 0}, {0, 54, 0, 0}, {0, 72, 1, 0}}));
 }
 
 TEST_F(PixelStringMap, SendsUnlitPixelsForEmptyReceivers) {
     auto port = PortFrom("{\"differentialType\": 5, \"virtualStringsB\": [{\"pixelCount\": 1}]}", true);
-    EXPECT_EQ(port->outputMap, Concat({{NUL, NUL + 1, NUL + 2}, Repeat(10, NUL), {0, 1, 2}}));
+    EXPECT_EQ(port->OutputMap(), Concat({{NUL, NUL + 1, NUL + 2}, Repeat(10, NUL), {0, 1, 2}}));
     auto empty = PortFrom("{\"differentialType\": 2}", true);
-    EXPECT_EQ(empty->outputChannels, 0);
-    EXPECT_TRUE(empty->portMarks.empty());
+    EXPECT_EQ(empty->OutputChannels(), 0);
+    EXPECT_TRUE(empty->PortMarks().empty());
 }
 
 TEST_F(PixelStringMap, PreparesTheWholeOutputThroughEachStringsTable) {
@@ -115,7 +115,7 @@ TEST_F(PixelStringMap, PreparesTheWholeOutputThroughEachStringsTable) {
     std::copy(std::begin(values), std::end(values), data.begin());
     data[NUL] = 10; // proves null nodes read the reserved byte, through the string's table
     uint8_t* out = port->prepareOutput(data.data());
-    EXPECT_EQ(out, port->outputBuffer.data());
+    EXPECT_EQ(out, port->OutputBuffer());
     EXPECT_EQ(std::vector<uint8_t>(out, out + 2400),
               Concat8({{20, 10, 30, 50, 40, 60, 0, 0, 0, 5, 128}, std::vector<uint8_t>(2389, 0)}));
 }
@@ -129,13 +129,13 @@ TEST_F(PixelStringMap, InvertsEveryTableAndBackAgain) {
     data[0] = 0;
     data[1] = 255;
     data[2] = 100;
-    EXPECT_TRUE(port.inverted);
+    EXPECT_TRUE(port.Inverted());
     uint8_t* out = port.prepareOutput(data.data());
     EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{255, 0, 155, 255, 255, 255}));
     port.invertOutput();
     out = port.prepareOutput(data.data());
     EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{0, 255, 100, 0, 0, 0}));
-    EXPECT_FALSE(port.inverted);
+    EXPECT_FALSE(port.Inverted());
 }
 
 TEST_F(PixelStringMap, SendsTheMarkerValueAtReceiverMarkers) {
@@ -213,14 +213,14 @@ Json::Value RandomPort(std::mt19937& rng) {
 
 void CheckSpansCoverTheMap(const PixelString& port, const std::string& config) {
     int position = 0;
-    for (const VirtualString& vs : port.virtualStrings) {
-        ASSERT_EQ(vs.chMap, port.outputMap.data() + position) << config;
+    for (const VirtualString& vs : port.VirtualStrings()) {
+        ASSERT_EQ(vs.chMap, port.OutputMap().data() + position) << config;
         position += vs.chanCount;
     }
-    ASSERT_EQ(position, port.outputChannels) << config;
-    ASSERT_EQ((int)port.outputMap.size(), port.outputChannels) << config;
-    ASSERT_EQ((int)port.brightnessMaps.size(), port.outputChannels) << config;
-    for (int32_t entry : port.outputMap) {
+    ASSERT_EQ(position, port.OutputChannels()) << config;
+    ASSERT_EQ((int)port.OutputMap().size(), port.OutputChannels()) << config;
+    ASSERT_EQ((int)port.BrightnessMaps().size(), port.OutputChannels()) << config;
+    for (int32_t entry : port.OutputMap()) {
         ASSERT_TRUE(entry >= 0 && entry <= MRK) << entry << " in " << config;
     }
 }
@@ -239,19 +239,19 @@ TEST_F(PixelStringMap, RandomValidPortsReadOnlyRealOrReservedChannels) {
         PixelString port(round % 2 == 0);
         ASSERT_TRUE(port.Init(config)) << text;
         CheckSpansCoverTheMap(port, text);
-        int size = std::max(port.outputChannels, MIN_PIXEL_STRING_BUFFER);
+        int size = std::max(port.OutputChannels(), MIN_PIXEL_STRING_BUFFER);
         // Inverting changes every table, which must take the straight copies out of use and back.
         for (int inversion = 0; inversion < (round % 3 == 0 ? 3 : 1); inversion++) {
             if (inversion > 0) {
                 port.invertOutput();
             }
-            std::fill_n(port.outputBuffer.data(), size, 0xA5);
+            std::fill_n(port.OutputBuffer(), size, 0xA5);
             const uint8_t* out = port.prepareOutput(channels.data());
-            for (int p = 0; p < port.outputChannels; p++) {
-                ASSERT_EQ(out[p], port.brightnessMaps[p][channels.data()[port.outputMap[p]]])
+            for (int p = 0; p < port.OutputChannels(); p++) {
+                ASSERT_EQ(out[p], port.BrightnessMaps()[p][channels.data()[port.OutputMap()[p]]])
                     << p << " in " << text << " after " << inversion << " inversions";
             }
-            for (int p = port.outputChannels; p < size; p++) {
+            for (int p = port.OutputChannels(); p < size; p++) {
                 ASSERT_EQ(out[p], 0xA5) << "wrote past the port's channels at " << p << " in " << text;
             }
         }

@@ -84,7 +84,7 @@ TEST_F(PixelStringConfig, AcceptsAZeroPixelStringAsAnIdentityPlaceholder) {
     EXPECT_EQ(vs.description, "spare");
     EXPECT_EQ(Table(vs), Identity());
     auto ps = Port("[{\"pixelCount\": 0}]");
-    EXPECT_EQ(ps->outputChannels, 0);
+    EXPECT_EQ(ps->OutputChannels(), 0);
 }
 
 TEST_F(PixelStringConfig, RejectsEachInvalidStringWithItsOwnMessage) {
@@ -112,7 +112,7 @@ TEST_F(PixelStringConfig, RejectsEachInvalidStringWithItsOwnMessage) {
     for (const Case& c : cases) {
         WarningHolder::RemoveAllWarnings();
         auto port = Port(std::string("[{\"pixelCount\": 2}, ") + c.json + ", {\"pixelCount\": 3}]", false);
-        EXPECT_EQ(port->virtualStrings.size(), 1u) << c.json;
+        EXPECT_EQ(port->VirtualStrings().size(), 1u) << c.json;
         EXPECT_EQ(WarningMessages(),
                   std::vector<std::string>{std::string("Invalid PixelString Config: ") + c.condition});
         EXPECT_EQ(LogMessages().back(), std::string("ERROR: Invalid PixelString Config ") + c.condition);
@@ -120,8 +120,8 @@ TEST_F(PixelStringConfig, RejectsEachInvalidStringWithItsOwnMessage) {
 }
 
 TEST_F(PixelStringConfig, AcceptsTheLastChannelAndTheLongestString) {
-    EXPECT_EQ(Port("[{\"pixelCount\": 1, \"startChannel\": 8388608}]")->outputChannels, 3);
-    EXPECT_EQ(Port("[{\"pixelCount\": 1598, \"nullNodes\": 1, \"endNulls\": 1}]")->outputChannels, 4800);
+    EXPECT_EQ(Port("[{\"pixelCount\": 1, \"startChannel\": 8388608}]")->OutputChannels(), 3);
+    EXPECT_EQ(Port("[{\"pixelCount\": 1598, \"nullNodes\": 1, \"endNulls\": 1}]")->OutputChannels(), 4800);
     EXPECT_TRUE(WarningMessages().empty());
 }
 
@@ -129,15 +129,15 @@ TEST_F(PixelStringConfig, ReadsValuesOfTheWrongTypeLeniently) {
     auto port =
         Port("[{\"pixelCount\": \"4\", \"startChannel\": \"30\", \"colorOrder\": 7, \"description\": {}},"
              " {\"pixelCount\": \"many\"}, 17, \"text\", [1, 2]]");
-    ASSERT_EQ(port->virtualStrings.size(), 5u);
-    EXPECT_EQ(port->outputMap, (std::vector<int32_t>{30, 31, 32, 33}));
-    EXPECT_EQ(port->virtualStrings[0].description, "");
+    ASSERT_EQ(port->VirtualStrings().size(), 5u);
+    EXPECT_EQ(port->OutputMap(), (std::vector<int32_t>{30, 31, 32, 33}));
+    EXPECT_EQ(port->VirtualStrings()[0].description, "");
     for (const char* config : {"[]", "{\"portNumber\": \"x\", \"virtualStrings\": {\"pixelCount\": 5}}",
                                "{\"virtualStrings\": \"none\", \"differentialType\": []}", "42"}) {
         PixelString odd(true);
         EXPECT_TRUE(odd.Init(ParseJson(config))) << config;
-        EXPECT_EQ(odd.outputChannels, 0) << config;
-        EXPECT_NE(odd.outputBuffer.data(), nullptr);
+        EXPECT_EQ(odd.OutputChannels(), 0) << config;
+        EXPECT_NE(odd.OutputBuffer(), nullptr);
     }
 }
 
@@ -156,7 +156,7 @@ TEST_F(PixelStringConfig, RegistersItsPortWithTheOutputMonitorWhileItLives) {
         PixelString empty(false);
         ASSERT_TRUE(empty.Init(ParseJson("{\"portNumber\": 6}"), &pins));
         EXPECT_TRUE(MonitorHasPort("Port 7"));
-        EXPECT_EQ(empty.outputChannels, 0);
+        EXPECT_EQ(empty.OutputChannels(), 0);
     }
     EXPECT_FALSE(MonitorHasPort("Port 5"));
     EXPECT_FALSE(MonitorHasPort("Port 7"));
@@ -172,7 +172,7 @@ TEST_F(PixelStringConfig, RegistersItsPortWithTheOutputMonitorWhileItLives) {
 // One entry per virtual string: its receiver number (-1 for ordinary strings) and its channels.
 std::vector<std::pair<int, int>> Layout(const PixelString& port) {
     std::vector<std::pair<int, int>> layout;
-    for (const VirtualString& vs : port.virtualStrings) {
+    for (const VirtualString& vs : port.VirtualStrings()) {
         layout.emplace_back(vs.receiverNum, vs.chanCount);
     }
     return layout;
@@ -209,8 +209,8 @@ TEST_F(PixelStringConfig, LaysOutSmartReceiversByDifferentialType) {
         }
         auto port = PortFrom(SmartPort(c.differentialType, lists), true);
         EXPECT_EQ(Layout(*port), c.layout) << c.differentialType << lists;
-        EXPECT_EQ(port->smartReceivers, c.differentialType != 0) << c.differentialType;
-        EXPECT_EQ(port->outputChannels,
+        EXPECT_EQ(port->SmartReceivers(), c.differentialType != 0) << c.differentialType;
+        EXPECT_EQ(port->OutputChannels(),
                   std::accumulate(c.layout.begin(), c.layout.end(), 0,
                                   [](int sum, const auto& entry) { return sum + entry.second; }));
     }
@@ -223,7 +223,7 @@ TEST_F(PixelStringConfig, DumpsOrdinaryStringsOnly) {
                               " \"colorOrder\": \"WBGR\", \"description\": \"Eave\", \"brightness\": 60,"
                               " \"gamma\": 2.2, \"endNulls\": 2}]"),
                  true);
-    port->channelOffset = 100;
+    port->SetChannelOffset(100);
     std::size_t before = LogMessages().size();
     port->DumpConfig();
     std::vector<std::string> dump = LogMessages();

@@ -114,7 +114,7 @@ protected:
         PixelString ps;
         EXPECT_TRUE(ps.Init(config["outputs"][i]));
         uint8_t* out = ps.prepareOutput(channels.data());
-        return std::vector<uint8_t>(out, out + ps.outputChannels);
+        return std::vector<uint8_t>(out, out + ps.OutputChannels());
     }
     void ShowFrame() {
         output->PrepData(channels.data());

@@ -133,7 +133,7 @@ bool DPIPixelsOutput::createStrings(Json::Value& config, Json::Value& pinConfig)
         if (!ps->Init(config["outputs"][i], &outputs[i])) {
             return false;
         }
-        longestString = std::max(longestString, ps->outputChannels);
+        longestString = std::max(longestString, ps->OutputChannels());
     }
     if (outputs.size() > (Json::ArrayIndex)MAX_STRINGS) {
         LogWarn(LG_CHANNELOUT, "DPIPixels: only the first %d of %u outputs are used\n", MAX_STRINGS,
@@ -155,7 +155,7 @@ int DPIPixelsOutput::bankOfString(int index) const {
 // 24 lines gets none: later banks repeat the first bank's pins.
 void DPIPixelsOutput::assignBitPositions() {
     for (int i = 0; i < stringCount; i++) {
-        std::string own = JsonString(strings[i]->portConfig["pin"]);
+        std::string own = JsonString(strings[i]->PortConfig()["pin"]);
         if (own.empty() || own[0] != 'P') {
             continue;
         }
@@ -174,11 +174,11 @@ void DPIPixelsOutput::assignBitPositions() {
 void DPIPixelsOutput::enablePins(const std::vector<std::string>& names) {
     int enabled = 0;
     for (int i = 0; i < stringCount; i++) {
-        if (strings[i]->outputChannels <= 0) {
+        if (strings[i]->OutputChannels() <= 0) {
             continue;
         }
         LogExcess(LG_CHANNELOUT, "   Enabling Pin %s for DPI output since it has %d pixels configured\n",
-                  names[i].c_str(), strings[i]->outputChannels);
+                  names[i].c_str(), strings[i]->OutputChannels());
         PinCapabilities::getPinByName(names[i]).configPin("dpi", true, "DPIPixels");
         enabled++;
     }
@@ -199,7 +199,7 @@ void DPIPixelsOutput::setupLatches(const Json::Value& pinConfig, const std::vect
     int longest[3] = {0, 0, 0};
     for (int i = 0; i < stringCount; i++) {
         int& m = longest[bankOfString(i)];
-        m = std::max(m, strings[i]->outputChannels);
+        m = std::max(m, strings[i]->OutputChannels());
     }
     longestStringBank0 = longest[0] + 1;
     longestStringBank1 = longest[2] > 0 ? longest[1] + 1 : longest[1];
@@ -251,13 +251,13 @@ void DPIPixelsOutput::buildBanks() {
     for (size_t b = 0; b < banks.size(); b++) {
         for (int k = 0; k < banks[b].count; k++) {
             int s = banks[b].firstString + k;
-            if (bitPos[k] < 0 || strings[s]->outputChannels <= 0) {
+            if (bitPos[k] < 0 || strings[s]->OutputChannels() <= 0) {
                 continue;
             }
             // Line p sits in byte p / 8 of the pixel value; the transposition wants its byte at
             // position 7 - p % 8 of that word.
             const int word = bitPos[k] / 8, byte = 7 - bitPos[k] % 8;
-            const Lane lane{s, strings[s]->outputChannels, word, 8 * byte};
+            const Lane lane{s, strings[s]->OutputChannels(), word, 8 * byte};
             Lane& slot = lanes[b][8 * word + byte];
             if (slot.length == 0) {
                 slot = lane;

@@ -42,7 +42,7 @@ while count < 58:
     n = min(row + 1, 58 - count)
     y = 44 + row * 13
     for k in range(n):
-        add(300 + (k - (n - 1) / 2) * 6, y)
+        add(296 + (k - (n - 1) / 2) * 5, y)
     count += n
     row += 1
 assert len(lights) == 2210, len(lights)

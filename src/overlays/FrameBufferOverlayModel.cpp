@@ -116,13 +116,14 @@ using Bytes16 = unsigned char __attribute__((vector_size(16)));
 // past the four pixels, so it stops two pixels before the row's end. Returns where it stopped.
 inline __attribute__((always_inline)) int paintPixels32InVectors(uint8_t* out, const uint8_t* rgb,
                                                                  int pixels) {
-    const Bytes16 order = {2, 1, 0, 12, 5, 4, 3, 12, 8, 7, 6, 12, 11, 10, 9, 12};
     const Bytes16 alpha = {0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF};
     int x = 0;
     for (; x + 6 <= pixels; x += 4) {
         Bytes16 source;
         memcpy(&source, rgb + x * 3, 16);
-        Bytes16 screen = __builtin_shuffle(source, order) | alpha;
+        Bytes16 screen =
+            __builtin_shufflevector(source, source, 2, 1, 0, 12, 5, 4, 3, 12, 8, 7, 6, 12, 11, 10, 9, 12) |
+            alpha;
         memcpy(out + x * 4, &screen, 16);
     }
     return x;

@@ -295,15 +295,15 @@ static void blendChannels(unsigned char* dst, const unsigned char* src, int coun
 // Returns where it stopped.
 static inline __attribute__((always_inline)) int blendPixelsInVectors(unsigned char* dst,
                                                                       const unsigned char* src, int count) {
-    const Bytes16 first = {0, 0, 0, 3, 3, 3, 6, 6, 6, 9, 9, 9, 12, 12, 12, 12};
-    const Bytes16 second = {1, 1, 1, 4, 4, 4, 7, 7, 7, 10, 10, 10, 12, 12, 12, 12};
-    const Bytes16 third = {2, 2, 2, 5, 5, 5, 8, 8, 8, 11, 11, 11, 12, 12, 12, 12};
     int i = 0;
     for (; i + 16 <= count; i += 12) {
         Bytes16 s = load16(src + i), d = load16(dst + i);
         Bytes16 nonZero = (Bytes16)(s != 0);
-        Bytes16 lit = __builtin_shuffle(nonZero, first) | __builtin_shuffle(nonZero, second) |
-                      __builtin_shuffle(nonZero, third);
+        // Byte k of each pixel from bytes 0, 1 and 2 of its group (lane 12 fills the unused tail).
+        Bytes16 lit =
+            __builtin_shufflevector(nonZero, nonZero, 0, 0, 0, 3, 3, 3, 6, 6, 6, 9, 9, 9, 12, 12, 12, 12) |
+            __builtin_shufflevector(nonZero, nonZero, 1, 1, 1, 4, 4, 4, 7, 7, 7, 10, 10, 10, 12, 12, 12, 12) |
+            __builtin_shufflevector(nonZero, nonZero, 2, 2, 2, 5, 5, 5, 8, 8, 8, 11, 11, 11, 12, 12, 12, 12);
         d = (s & lit) | (d & ~lit);
         memcpy(dst + i, &d, 12);
     }

@@ -89,6 +89,12 @@ bool ChromiumPage::open(const std::string& url, int width, int height) {
                                      "--user-data-dir=" + profile,
                                      "--window-size=" + std::to_string(width) + "," + std::to_string(height),
                                      "about:blank"};
+    // Built before the fork: the child of a process with threads must not allocate.
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
     pid = fork();
     if (pid == 0) {
         setpgid(0, 0); // its helpers go with it when the test kills the group
@@ -101,11 +107,6 @@ bool ChromiumPage::open(const std::string& url, int width, int height) {
         for (int fd = 5; fd < 1024; fd++) {
             close(fd);
         }
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }

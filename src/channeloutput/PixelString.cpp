@@ -266,7 +266,6 @@ bool PixelString::Init(const Json::Value& config, const Json::Value* pinConfig) 
     if (outputChannels > 0) {
         portMarks.push_back({portNumber, outputChannels, 0, 0});
     }
-    outputBuffer.assign(std::max(outputChannels, MIN_PIXEL_STRING_BUFFER), 0);
     if (pinConfig && JsonBool(member(*pinConfig, "inverted"))) {
         invertOutput();
     }
@@ -287,6 +286,7 @@ void PixelString::BuildMap() {
         position += vs.chanCount;
     }
     planStraightCopies();
+    outputBuffer.assign(std::max(outputChannels, MIN_PIXEL_STRING_BUFFER), 0);
 }
 
 void PixelString::DumpConfig() {

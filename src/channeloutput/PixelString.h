@@ -83,7 +83,8 @@ public:
     bool Inverted() const { return inverted; }
     // The pin configuration given to the output monitor; null until Init.
     const Json::Value& PortConfig() const { return portConfig; }
-    // Lays out the map and brightness pointers of the strings added so far (Init calls it).
+    // Lays out the map, brightness pointers and output buffer of the strings added so far (Init
+    // calls it), so that a port built by hand with AddVirtualString can prepare its output.
     void BuildMap();
 
 private:

@@ -95,6 +95,11 @@ TEST_F(PixelStringMap, WritesReceiverRunsAndTheirPortMarks) {
     EXPECT_EQ(alone.OutputMap(), Concat({Repeat(18, NUL), Repeat(36, MRK), Repeat(18, NUL)}));
     EXPECT_EQ(alone.PortMarks(),
               (std::vector<PortMark>{{0, 0, 0, 0}, {0, 18, 1, 0}, {0, 54, 0, 0}, {0, 72, 1, 0}}));
+    // Built by hand, the port sends its markers between the zero runs.
+    std::vector<uint8_t> data = ChannelBuffer();
+    const uint8_t* out = alone.prepareOutput(data.data());
+    EXPECT_EQ(std::vector<uint8_t>(out + 18, out + 54),
+              std::vector<uint8_t>(36, SMART_RECEIVER_MARKER_VALUE));
 }
 
 TEST_F(PixelStringMap, SendsUnlitPixelsForEmptyReceivers) {

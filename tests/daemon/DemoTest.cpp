@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <thread>
 
 namespace {
 
